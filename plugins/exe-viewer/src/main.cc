@@ -1,20 +1,10 @@
-// Entry of the exe-viewer plug-in. Until its viewer lands, render answers
-// unsupported.
+// Entry of the exe-viewer plug-in.
+#include "exe_viewer.h"
 #include "manifest_template.h"
 #include "plugin_protocol/plugin_main.h"
 
-namespace {
-
-class ExeViewer final : public brindle::Viewer {
- public:
-  brindle::ViewerResult render(brindle::RenderSource) override {
-    return brindle::plugin_error(brindle::ErrorCode::unsupported, "render is not available yet");
-  }
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  return brindle::plugin_main(argc, argv, {MANIFEST_TEMPLATE, "1.0.2", "exeinfo"},
-                              [] { return std::make_unique<ExeViewer>(); });
+  return brindle::plugin_main(argc, argv,
+                              {MANIFEST_TEMPLATE, brindle::exe::EXE_VIEWER_VERSION, brindle::exe::EXE_VIEWER_ID},
+                              [] { return std::make_unique<brindle::exe::ExeViewer>(); });
 }

@@ -1,0 +1,28 @@
+// Symbol-name demangling for the report: the Rust path schemes (legacy
+// `_ZN…E` and `_R`) first, then the Itanium C++ ABI.
+//
+// Hostile names are safe: the legacy scheme is decoded without recursion,
+// and the C++ parser stops at a fixed nesting depth, so neither deep nesting
+// nor megabyte-long names can exhaust the stack.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brindle::exe {
+
+// Nesting limit of the C++ parser, counted over its recursive productions.
+inline constexpr unsigned CXX_DEMANGLE_MAX_DEPTH = 256;
+
+// The demangled form of `name`, or nothing when no demangler changes it.
+std::optional<std::string> demangle_symbol(std::string_view name);
+
+// The Rust legacy or v0 rendering in its short form (no trailing hash), or
+// nothing when `name` is not a Rust symbol name.
+std::optional<std::string> demangle_rust(std::string_view name);
+
+// The Itanium C++ rendering, or nothing when the name does not parse.
+std::optional<std::string> demangle_cxx(std::string_view name);
+
+}  // namespace brindle::exe
