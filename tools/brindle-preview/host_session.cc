@@ -32,11 +32,14 @@ std::string error_code_name(ErrorCode code) {
   }
 }
 
-std::expected<HostSession, std::string> HostSession::start(const std::string& plugin_exe) {
+std::expected<HostSession, std::string> HostSession::start(const std::string& plugin_exe,
+                                                          const std::vector<std::string>& extra_args) {
   const std::string name = unique_name("brindle-preview");
   auto listener = listen_abstract(name);
   if (!listener) return std::unexpected(listener.error());
-  auto child = ChildProcess::spawn({plugin_exe, name});
+  std::vector<std::string> argv{plugin_exe, name};
+  argv.insert(argv.end(), extra_args.begin(), extra_args.end());
+  auto child = ChildProcess::spawn(argv);
   if (!child) return std::unexpected(child.error());
   auto conn = accept_while(listener->get(), CONNECT_TIMEOUT_MS, [&] { return child->running(); });
   if (!conn) {

@@ -36,7 +36,9 @@ struct Reply {
 class HostSession {
  public:
   // Starts `plugin_exe` with a fresh socket name and waits for its hello.
-  static std::expected<HostSession, std::string> start(const std::string& plugin_exe);
+  // `extra_args` follow the socket name on the command line.
+  static std::expected<HostSession, std::string> start(const std::string& plugin_exe,
+                                                       const std::vector<std::string>& extra_args = {});
 
   HostSession(HostSession&&) noexcept = default;
   HostSession& operator=(HostSession&&) = delete;
