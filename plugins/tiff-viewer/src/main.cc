@@ -1,20 +1,12 @@
-// Entry of the tiff-viewer plug-in. Until its viewer lands, render answers
-// unsupported.
+// Entry of the tiff-viewer plug-in: the protocol library runs everything
+// about the host; the viewer owns everything about TIFF files.
+#include "main/tiff_viewer.h"
 #include "manifest_template.h"
 #include "plugin_protocol/plugin_main.h"
 
-namespace {
-
-class TiffViewer final : public brindle::Viewer {
- public:
-  brindle::ViewerResult render(brindle::RenderSource) override {
-    return brindle::plugin_error(brindle::ErrorCode::unsupported, "render is not available yet");
-  }
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  return brindle::plugin_main(argc, argv, {MANIFEST_TEMPLATE, "1.0.1", "tiff"},
-                              [] { return std::make_unique<TiffViewer>(); });
+  return brindle::plugin_main(
+      argc, argv,
+      {MANIFEST_TEMPLATE, brindle::tiff::TIFF_PLUGIN_VERSION, brindle::tiff::TIFF_PLUGIN_ID},
+      [] { return std::make_unique<brindle::tiff::TiffViewer>(); });
 }

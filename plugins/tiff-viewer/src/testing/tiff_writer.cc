@@ -1,0 +1,136 @@
+#include "testing/tiff_writer.h"
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace brindle::tiff::testing {
+namespace {
+
+const TIFFFieldInfo GDAL_FIELDS[] = {
+    {42112, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_ASCII, FIELD_CUSTOM, 1, 1, const_cast<char*>("GDALMetadata")},
+    {42113, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_ASCII, FIELD_CUSTOM, 1, 1, const_cast<char*>("GDALNoData")},
+};
+
+std::size_t row_bytes(std::uint64_t samples, unsigned bits) { return static_cast<std::size_t>((samples * bits + 7) / 8); }
+
+void write_ifd(TIFF* tif, const IfdSpec& s) {
+  // libtiff forgets merged fields when it starts the next directory.
+  if (TIFFFindField(tif, 42112, TIFF_ANY) == nullptr) TIFFMergeFieldInfo(tif, GDAL_FIELDS, 2);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, s.width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, s.height);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, s.samples_per_pixel);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, s.bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, s.sample_format);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, s.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, s.compression);
+  if (s.jpeg_ycbcr) {
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+  } else {
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, s.photometric);
+  }
+  if (s.compression == COMPRESSION_JPEG) TIFFSetField(tif, TIFFTAG_JPEGQUALITY, s.jpeg_quality);
+  if (s.predictor != 1) TIFFSetField(tif, TIFFTAG_PREDICTOR, s.predictor);
+  if (s.subfile_type) TIFFSetField(tif, TIFFTAG_SUBFILETYPE, *s.subfile_type);
+  if (!s.extra_samples.empty()) {
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, static_cast<std::uint16_t>(s.extra_samples.size()),
+                 s.extra_samples.data());
+  }
+  if (s.color_map) {
+    const std::size_t n = s.color_map->size() / 3;
+    TIFFSetField(tif, TIFFTAG_COLORMAP, s.color_map->data(), s.color_map->data() + n, s.color_map->data() + 2 * n);
+  }
+  if (s.gdal_nodata) {
+    TIFFSetField(tif, 42113, static_cast<std::uint32_t>(s.gdal_nodata->size()), s.gdal_nodata->data());
+  }
+  if (s.gdal_metadata) {
+    TIFFSetField(tif, 42112, static_cast<std::uint32_t>(s.gdal_metadata->size()), s.gdal_metadata->data());
+  }
+
+  const std::uint64_t spp_chunk = s.planar ? 1 : s.samples_per_pixel;
+  const std::uint32_t planes = s.planar ? s.samples_per_pixel : 1;
+  const std::size_t image_row = row_bytes(spp_chunk * s.width, s.bits);
+  const std::size_t plane_bytes = image_row * s.height;
+  std::vector<std::uint8_t> data = s.data;
+  data.resize(plane_bytes * planes);
+
+  if (s.tile_width != 0) {
+    ASSERT_EQ(s.bits % 8, 0) << "tiled fixtures use whole-byte samples";
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, s.tile_width);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, s.tile_height);
+    const std::size_t pixel = spp_chunk * s.bits / 8;
+    std::vector<std::uint8_t> tile(static_cast<std::size_t>(s.tile_width) * s.tile_height * pixel);
+    for (std::uint32_t p = 0; p < planes; ++p) {
+      for (std::uint32_t ty = 0; ty < s.height; ty += s.tile_height) {
+        for (std::uint32_t tx = 0; tx < s.width; tx += s.tile_width) {
+          std::fill(tile.begin(), tile.end(), 0);
+          for (std::uint32_t r = 0; r < s.tile_height && ty + r < s.height; ++r) {
+            const std::uint32_t cols = std::min(s.tile_width, s.width - tx);
+            std::memcpy(tile.data() + r * s.tile_width * pixel,
+                        data.data() + p * plane_bytes + (ty + r) * image_row + tx * pixel, cols * pixel);
+          }
+          const std::uint32_t index = TIFFComputeTile(tif, tx, ty, 0, static_cast<std::uint16_t>(p));
+          ASSERT_GE(TIFFWriteEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())), 0);
+        }
+      }
+    }
+  } else {
+    const std::uint32_t rps = s.rows_per_strip ? s.rows_per_strip : TIFFDefaultStripSize(tif, 0);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
+    const std::uint32_t strips_per_plane = (s.height + rps - 1) / rps;
+    for (std::uint32_t p = 0; p < planes; ++p) {
+      for (std::uint32_t i = 0; i < strips_per_plane; ++i) {
+        const std::uint32_t rows = std::min(rps, s.height - i * rps);
+        ASSERT_GE(TIFFWriteEncodedStrip(tif, p * strips_per_plane + i,
+                                        data.data() + p * plane_bytes + static_cast<std::size_t>(i) * rps * image_row,
+                                        static_cast<tmsize_t>(rows * image_row)),
+                  0);
+      }
+    }
+  }
+  ASSERT_EQ(TIFFWriteDirectory(tif), 1);
+}
+
+}  // namespace
+
+void write_tiff(const std::filesystem::path& path, const std::vector<IfdSpec>& ifds, FileOptions options) {
+  std::string mode = "w";
+  mode += options.big_endian ? "b" : "l";
+  if (options.big_tiff) mode += "8";
+  TIFF* tif = TIFFOpen(path.c_str(), mode.c_str());
+  ASSERT_NE(tif, nullptr) << path;
+  for (const auto& ifd : ifds) {
+    write_ifd(tif, ifd);
+    if (::testing::Test::HasFatalFailure()) break;
+  }
+  TIFFClose(tif);
+}
+
+std::vector<std::uint8_t> read_bytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void write_bytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+TempDir::TempDir() {
+  std::random_device rd;
+  path_ = std::filesystem::temp_directory_path() / ("tiff-viewer-test-" + std::to_string(rd()) + std::to_string(rd()));
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+}  // namespace brindle::tiff::testing
