@@ -1,0 +1,93 @@
+#include "heif/box_resample.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/heic_fixtures.h"
+
+namespace brindle::heif {
+namespace {
+
+using testing::Raster;
+using Bytes = std::vector<std::uint8_t>;
+
+PixelSource view(const Raster& r) {
+  return PixelSource{r.bytes, static_cast<std::size_t>(r.width) * r.channels, r.channels, r.width, r.height};
+}
+
+TEST(BoxResample, HalvesRoundUpAndAlphaIsAveraged) {
+  // Two RGBA pixels side by side reduced to one: (0+1)/2 rounds to 1,
+  // (10+13)/2 = 11.5 rounds to 12, alpha 0 and 255 give 128.
+  const Bytes src = {0, 10, 200, 0, 1, 13, 201, 255};
+  auto out = box_resample(PixelSource{src, 8, 4, 2, 1}, 1, 1);
+  ASSERT_TRUE(out) << out.error();
+  EXPECT_EQ(*out, (Bytes{1, 12, 201, 128}));
+}
+
+TEST(BoxResample, RgbGainsOpaqueAlpha) {
+  const Bytes src = {0, 0, 0, 1, 2, 3, 10, 20, 30, 11, 21, 31};  // 2 × 2 RGB
+  auto same = box_resample(PixelSource{src, 6, 3, 2, 2}, 2, 2);
+  ASSERT_TRUE(same) << same.error();
+  EXPECT_EQ(*same, (Bytes{0, 0, 0, 255, 1, 2, 3, 255, 10, 20, 30, 255, 11, 21, 31, 255}));
+  auto one = box_resample(PixelSource{src, 6, 3, 2, 2}, 1, 1);
+  ASSERT_TRUE(one) << one.error();
+  EXPECT_EQ(*one, (Bytes{6, 11, 16, 255}));  // 22/4 = 5.5 → 6, 42/4 = 10.5 → 11, 64/4 = 16
+}
+
+TEST(BoxResample, MatchesReferenceOnUnevenWindows) {
+  struct Case {
+    std::uint32_t sw, sh, tw, th;
+    unsigned channels;
+  } cases[] = {
+      {7, 5, 3, 2, 3},   {7, 5, 3, 2, 4},     {101, 37, 10, 9, 4}, {64, 64, 64, 64, 4}, {1000, 3, 7, 1, 3},
+      {3, 1000, 1, 7, 4}, {255, 255, 128, 128, 3}, {9, 9, 4, 4, 4},
+      // Enlarging is never requested, but it must stay well-defined.
+      {3, 2, 7, 5, 4},
+  };
+  for (const auto& c : cases) {
+    const Raster src = testing::make_pattern(c.sw, c.sh, c.channels);
+    auto out = box_resample(view(src), c.tw, c.th);
+    ASSERT_TRUE(out) << out.error();
+    EXPECT_EQ(*out, testing::reference_box(src, c.tw, c.th).bytes)
+        << c.sw << "x" << c.sh << " -> " << c.tw << "x" << c.th << " ch " << c.channels;
+  }
+}
+
+TEST(BoxResample, HonoursRowStride) {
+  // 2 × 2 RGB with two bytes of row padding that must never be read.
+  const Bytes src = {1, 2, 3, 4, 5, 6, 99, 99, 7, 8, 9, 10, 11, 12};
+  auto out = box_resample(PixelSource{src, 8, 3, 2, 2}, 2, 2);
+  ASSERT_TRUE(out) << out.error();
+  EXPECT_EQ(*out, (Bytes{1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 10, 11, 12, 255}));
+}
+
+TEST(BoxResample, LargeWindowsDivideExactly) {
+  // 5000 × 4000 of 255 in one window (n = 20,000,000, past the fast
+  // reciprocal) and one odd byte: the average must still be exact.
+  Raster src{5000, 4000, 3, Bytes(5000u * 4000u * 3u, 255)};
+  src.bytes[0] = 0;
+  auto out = box_resample(view(src), 1, 1);
+  ASSERT_TRUE(out) << out.error();
+  EXPECT_EQ(*out, testing::reference_box(src, 1, 1).bytes);
+  EXPECT_EQ((*out)[0], 255);  // 255 - 255/20M rounds back to 255
+}
+
+TEST(BoxResample, RejectsMalformedRequests) {
+  const Bytes src(12, 7);
+  const struct {
+    PixelSource src;
+    std::uint32_t tw, th;
+  } cases[] = {
+      {{src, 6, 2, 2, 2}, 1, 1},   // two channels
+      {{src, 6, 3, 0, 2}, 1, 1},   // empty source
+      {{src, 6, 3, 2, 2}, 0, 1},   // empty target
+      {{src, 5, 3, 2, 2}, 1, 1},   // stride shorter than a row
+      {{src, 6, 3, 2, 3}, 1, 1},   // more rows than bytes
+      {{src, 8, 3, 2, 2}, 1, 1},   // stride runs past the end
+  };
+  for (const auto& c : cases) EXPECT_FALSE(box_resample(c.src, c.tw, c.th));
+  Bytes small(3);
+  EXPECT_FALSE(box_resample_into(PixelSource{src, 6, 3, 2, 2}, 1, 1, small));
+}
+
+}  // namespace
+}  // namespace brindle::heif
