@@ -33,6 +33,8 @@ class ByteReader {
   std::optional<std::uint16_t> u16(std::uint64_t offset) const;
   std::optional<std::uint32_t> u32(std::uint64_t offset) const;
   std::optional<std::uint64_t> u64(std::uint64_t offset) const;
+  // A 64-bit value when `wide`, else a 32-bit one widened.
+  std::optional<std::uint64_t> word(std::uint64_t offset, bool wide) const { return read(offset, wide ? 8 : 4); }
 
   // The bytes [offset, offset + length), or nothing when out of bounds.
   std::optional<Bytes> slice(std::uint64_t offset, std::uint64_t length) const;

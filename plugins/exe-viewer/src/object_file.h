@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <expected>
 #include <optional>
 #include <string>
@@ -130,6 +131,10 @@ struct ObjectFile {
   // Every other kind: the undefined symbols of one symbol table.
   std::vector<Symbol> undefined_imports;
   std::vector<Symbol> symbols;  // already without section and file symbols
+  // Texts that a reader had to build rather than borrow from the file (the
+  // names decoded from a Mach-O exports trie); the views above may point
+  // here. A deque never moves its elements.
+  std::deque<std::string> owned_names;
 };
 
 inline bool is_pe(FileKind k) { return k == FileKind::pe32 || k == FileKind::pe64; }
