@@ -41,17 +41,44 @@ ViewerResult TiffViewer::render(RenderSource source) {
   const SourceFormat format = describe_source(*doc);
 
   doc_ = std::move(*doc);
+  state_ = {};
   return encode_image(level_table_image(IMAGE_FLAG_TIFF_LEVELS, format.channels, format.bit_depth, sizes));
 }
 
-ViewerResult TiffViewer::render_level(std::uint32_t) {
-  if (!doc_) return plugin_error(ErrorCode::failed, "render_level before render");
-  return plugin_error(ErrorCode::unsupported, "render_level not supported");
+std::expected<RenderedRaster, std::string> TiffViewer::render_ifd(const TiffLevel& level,
+                                                                  std::optional<Window> window,
+                                                                  const std::vector<BandRange>* reuse) {
+  auto decoder = open_decoder(*doc_, level.sidecar);
+  if (!decoder) return std::unexpected(decoder.error());
+  if (auto moved = decoder->go_to_ifd(level.ifd); !moved) {
+    return std::unexpected("ifd " + std::to_string(level.ifd) + ": " + moved.error());
+  }
+  stats_ = {};
+  return render_raster(*decoder, level.factor, doc_->meta, window, reuse, &stats_);
 }
 
-ViewerResult TiffViewer::render_region(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {
+ViewerResult TiffViewer::render_level(std::uint32_t index) {
+  if (!doc_) return plugin_error(ErrorCode::failed, "render_level before render");
+  if (index >= doc_->levels.size()) return plugin_error(ErrorCode::not_found, "no level " + std::to_string(index));
+  const TiffLevel level = doc_->levels[index];
+  if (auto refused = level_cap_error(index, level.width, level.height)) {
+    return plugin_error(ErrorCode::too_large, *refused);
+  }
+  auto raster = produce_level(level, state_, [&] { return render_ifd(level, std::nullopt, nullptr); });
+  if (!raster) return plugin_error(ErrorCode::failed, raster.error());
+  return encode_single_frame(raster->channels, raster->bit_depth, raster->width, raster->height, *raster->pixels);
+}
+
+ViewerResult TiffViewer::render_region(std::uint32_t index, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                                       std::uint32_t height) {
   if (!doc_) return plugin_error(ErrorCode::failed, "render_region before render");
-  return plugin_error(ErrorCode::unsupported, "render_region not supported");
+  if (index >= doc_->levels.size()) return plugin_error(ErrorCode::not_found, "no level " + std::to_string(index));
+  if (auto refused = region_cap_error(width, height)) return plugin_error(ErrorCode::too_large, *refused);
+  const TiffLevel level = doc_->levels[index];
+  const std::vector<BandRange>* reuse = state_.kept_ranges ? &*state_.kept_ranges : nullptr;
+  auto raster = render_ifd(level, Window{x, y, width, height}, reuse);
+  if (!raster) return plugin_error(ErrorCode::failed, raster.error());
+  return encode_single_frame(raster->channels, raster->bit_depth, raster->width, raster->height, raster->pixels);
 }
 
 }  // namespace brindle::tiff

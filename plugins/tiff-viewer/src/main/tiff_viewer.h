@@ -1,13 +1,18 @@
 // The tiff-viewer's answer to the three viewer operations.
 //
 // `render` opens a document and answers its level table (no pixels);
-// the viewer keeps that document until the next successful `render`.
-// A failed request never changes what the viewer keeps.
+// the viewer keeps that document until the next successful `render`,
+// together with one cached level raster and the band ranges of the last
+// fresh level render (both emptied by a new document). `render_level` and
+// `render_region` decode from a fresh decoder per request. A failed request
+// never changes what the viewer keeps.
 #pragma once
 
 #include <optional>
 
 #include "doc/tiff_doc.h"
+#include "raster/level_cache.h"
+#include "raster/render_raster.h"
 #include "plugin_protocol/viewer.h"
 
 namespace brindle::tiff {
@@ -23,9 +28,17 @@ class TiffViewer final : public Viewer {
                              std::uint32_t height) override;
 
   const std::optional<TiffDoc>& doc() const { return doc_; }
+  const LevelState& level_state() const { return state_; }
+  // Chunks decoded by the last render_level or render_region that decoded.
+  const RenderStats& last_render_stats() const { return stats_; }
 
  private:
+  std::expected<RenderedRaster, std::string> render_ifd(const TiffLevel& level, std::optional<Window> window,
+                                                        const std::vector<BandRange>* reuse);
+
   std::optional<TiffDoc> doc_;
+  LevelState state_;
+  RenderStats stats_;
 };
 
 }  // namespace brindle::tiff

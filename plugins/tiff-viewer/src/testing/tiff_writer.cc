@@ -35,6 +35,7 @@ void write_ifd(TIFF* tif, const IfdSpec& s) {
   } else {
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, s.photometric);
   }
+  if (s.ycbcr_subsampling) TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, s.ycbcr_subsampling, s.ycbcr_subsampling);
   if (s.compression == COMPRESSION_JPEG) TIFFSetField(tif, TIFFTAG_JPEGQUALITY, s.jpeg_quality);
   if (s.predictor != 1) TIFFSetField(tif, TIFFTAG_PREDICTOR, s.predictor);
   if (s.subfile_type) TIFFSetField(tif, TIFFTAG_SUBFILETYPE, *s.subfile_type);

@@ -32,6 +32,7 @@ struct IfdSpec {
   std::optional<std::string> gdal_metadata;
   // JPEG: hand RGB to libtiff and store YCbCr.
   bool jpeg_ycbcr = false;
+  std::uint16_t ycbcr_subsampling = 0;  // 0: not written
   int jpeg_quality = 90;
   // Raw samples in native byte order: rows of the whole image (packed
   // and byte-padded per row below 8 bits), plane after plane when planar.

@@ -1,0 +1,187 @@
+#include "raster/render_raster.h"
+
+#include <algorithm>
+
+#include "doc/level_table.h"
+#include "raster/raster_layout.h"
+#include "raster/sample_convert.h"
+
+namespace brindle::tiff {
+namespace {
+
+std::uint64_t ceil_div(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
+
+struct ChunkGrid {
+  bool tiled = false;
+  std::uint64_t count = 0;
+  std::uint64_t cw = 0;  // nominal chunk size
+  std::uint64_t ch = 0;
+  std::uint64_t planes = 1;
+  std::uint64_t per_plane = 1;
+  std::uint64_t across = 1;
+  std::uint64_t buffer_bytes = 0;  // one decoded chunk as libtiff writes it
+};
+
+std::expected<ChunkGrid, std::string> chunk_grid(TiffDecoder& decoder, const RasterLayout& l, std::uint64_t W,
+                                                 std::uint64_t H) {
+  TIFF* tif = decoder.handle();
+  decoder.clear_errors();
+  ChunkGrid g;
+  g.tiled = TIFFIsTiled(tif) != 0;
+  if (g.tiled) {
+    std::uint32_t tw = 0, th = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+    g.cw = tw;
+    g.ch = th;
+    g.count = TIFFNumberOfTiles(tif);
+    g.buffer_bytes = TIFFTileSize64(tif);
+  } else {
+    std::uint32_t rps = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
+    g.cw = W;
+    g.ch = std::min<std::uint64_t>(rps, H);
+    g.count = TIFFNumberOfStrips(tif);
+    g.buffer_bytes = TIFFStripSize64(tif);
+  }
+  if (g.count == 0 || g.cw == 0 || g.ch == 0 || g.buffer_bytes == 0) {
+    return std::unexpected(decoder.error_text("format error: inconsistent sizes encountered"));
+  }
+  g.planes = (l.planar && l.samples_per_pixel >= 2) ? l.samples_per_pixel : 1;
+  g.per_plane = std::max<std::uint64_t>(g.count / g.planes, 1);
+  g.across = std::max<std::uint64_t>(ceil_div(W, std::max<std::uint64_t>(g.cw, 1)), 1);
+  return g;
+}
+
+}  // namespace
+
+std::string debug_text(const Window& w) {
+  return "Window { x: " + std::to_string(w.x) + ", y: " + std::to_string(w.y) + ", width: " +
+         std::to_string(w.width) + ", height: " + std::to_string(w.height) + " }";
+}
+
+std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, std::uint32_t factor,
+                                                         const RasterMeta& meta, std::optional<Window> window,
+                                                         const std::vector<BandRange>* reuse, RenderStats* stats) {
+  decoder.clear_errors();
+  auto layout_or = read_raster_layout(decoder);
+  if (!layout_or) return std::unexpected(layout_or.error());
+  const RasterLayout& l = *layout_or;
+
+  const std::uint64_t t = std::max<std::uint32_t>(factor, 1);
+  const std::uint64_t W = decoder.width();
+  const std::uint64_t H = decoder.height();
+  const std::uint64_t lw = std::max<std::uint64_t>(ceil_div(W, t), 1);
+  const std::uint64_t lh = std::max<std::uint64_t>(ceil_div(H, t), 1);
+  std::uint64_t x0 = 0, y0 = 0, w = lw, h = lh;
+  if (window) {
+    if (window->x >= lw || window->y >= lh || window->width == 0 || window->height == 0) {
+      return std::unexpected("window " + debug_text(*window) + " outside level " + std::to_string(lw) + "\u00d7" +
+                             std::to_string(lh));
+    }
+    x0 = window->x;
+    y0 = window->y;
+    w = std::min<std::uint64_t>(window->width, lw - x0);
+    h = std::min<std::uint64_t>(window->height, lh - y0);
+  }
+  if (w * h > RENDER_CAP_PIXELS) {
+    // The request handlers refuse such sizes first; this keeps the
+    // allocation below bounded whoever calls.
+    return std::unexpected(*region_cap_error(static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h)));
+  }
+  const std::size_t n = static_cast<std::size_t>(w * h);
+  SampleAccumulator acc(l, n);
+
+  auto grid_or = chunk_grid(decoder, l, W, H);
+  if (!grid_or) return std::unexpected(grid_or.error());
+  const ChunkGrid& g = *grid_or;
+
+  // Full-resolution span of the window, ends exclusive.
+  const std::uint64_t sx0 = x0 * t, sx1 = std::min(W, (x0 + w) * t);
+  const std::uint64_t sy0 = y0 * t, sy1 = std::min(H, (y0 + h) * t);
+  const std::uint64_t k = l.planar ? 1 : l.samples_per_pixel;
+  const std::uint64_t stride = palette_stride(l);
+  // Compared as 32-bit floats: a NaN no-data value never matches.
+  const bool has_nodata = meta.nodata.has_value();
+  const float nodata = has_nodata ? static_cast<float>(*meta.nodata) : 0.0f;
+  const SampleKind kind = sample_kind(l);
+
+  std::vector<std::uint8_t> buffer;
+  std::vector<float> samples;
+  for (std::uint64_t p = 0; p < g.planes; ++p) {
+    // Only the chunk rows and columns that meet the span.
+    const std::uint64_t row_first = sy0 / g.ch, row_last = (sy1 - 1) / g.ch;
+    const std::uint64_t col_first = sx0 / g.cw, col_last = (sx1 - 1) / g.cw;
+    for (std::uint64_t row = row_first; row <= row_last; ++row) {
+      for (std::uint64_t col = col_first; col <= col_last && col < g.across; ++col) {
+        const std::uint64_t r = row * g.across + col;
+        if (r >= g.per_plane) continue;
+        const std::uint64_t i = p * g.per_plane + r;
+        if (i >= g.count) continue;
+        const std::uint64_t cx = col * g.cw, cy = row * g.ch;
+        if (cx >= W || cy >= H) continue;
+        const std::uint64_t dw = g.tiled ? std::min(g.cw, W - cx) : W;
+        const std::uint64_t dh = std::min(g.ch, H - cy);
+        if (dw == 0 || dh == 0) continue;
+
+        if (g.buffer_bytes > MAX_DECODING_BUFFER) {
+          return std::unexpected("chunk " + std::to_string(i) + ": " + std::string(LIMITS_EXCEEDED));
+        }
+        buffer.resize(static_cast<std::size_t>(g.buffer_bytes));
+        decoder.clear_errors();
+        const tmsize_t got =
+            g.tiled ? TIFFReadEncodedTile(decoder.handle(), static_cast<std::uint32_t>(i), buffer.data(),
+                                          static_cast<tmsize_t>(buffer.size()))
+                    : TIFFReadEncodedStrip(decoder.handle(), static_cast<std::uint32_t>(i), buffer.data(),
+                                           static_cast<tmsize_t>(buffer.size()));
+        if (got < 0) {
+          return std::unexpected("chunk " + std::to_string(i) + ": " + decoder.error_text("read error"));
+        }
+        if (stats != nullptr) stats->decoded_chunks.push_back(static_cast<std::uint32_t>(i));
+
+        ChunkData chunk{std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(got)),
+                        kind,
+                        static_cast<std::uint32_t>(g.tiled ? g.cw : W),
+                        static_cast<std::uint32_t>(dw),
+                        static_cast<std::uint32_t>(dh),
+                        k,
+                        l.bits_per_sample};
+        if (auto ok = convert_chunk(chunk, samples); !ok) return std::unexpected(ok.error());
+
+        // Columns and rows of this chunk that land in the window.
+        const std::uint64_t c_begin = sx0 > cx ? sx0 - cx : 0;
+        const std::uint64_t c_end = std::min(dw, sx1 - std::min(sx1, cx));
+        const std::uint64_t r_begin = sy0 > cy ? sy0 - cy : 0;
+        const std::uint64_t r_end = std::min(dh, sy1 - std::min(sy1, cy));
+        const bool first_plane = i < g.per_plane;
+        for (std::uint64_t rr = r_begin; rr < r_end; ++rr) {
+          const std::size_t out_row = static_cast<std::size_t>(((cy + rr) / t - y0) * w);
+          const float* src = samples.data() + rr * dw * k;
+          for (std::uint64_t c = c_begin; c < c_end; ++c) {
+            const std::size_t pixel = out_row + static_cast<std::size_t>((cx + c) / t - x0);
+            const float* s = src + c * k;
+            if (l.planar) {
+              if (first_plane) {
+                if (has_nodata && s[0] == nodata) continue;
+                ++acc.counts[pixel];
+                accumulate_sample(acc, pixel, 0, l, stride, s[0]);
+              } else {
+                accumulate_sample(acc, pixel, p, l, stride, s[0]);
+              }
+            } else {
+              if (has_nodata && s[0] == nodata) continue;
+              ++acc.counts[pixel];
+              for (std::uint64_t j = 0; j < k; ++j) accumulate_sample(acc, pixel, j, l, stride, s[j]);
+            }
+          }
+        }
+      }
+    }
+  }
+  buffer = {};
+  samples = {};
+  const OutputGeometry geometry{static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), x0, y0, t, W, H};
+  return finish_raster(acc, l, geometry, meta, reuse);
+}
+
+}  // namespace brindle::tiff

@@ -1,0 +1,258 @@
+#include "raster/render_raster.h"
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <cmath>
+#include <limits>
+
+#include "raster/render_test_util.h"
+#include "testing/tiff_writer.h"
+
+namespace brindle::tiff {
+namespace {
+
+using testing::as_bytes;
+using testing::IfdSpec;
+using testing::pixels_of;
+using testing::render_file;
+using testing::Rgba;
+using testing::TempDir;
+using namespace std::string_literals;
+
+IfdSpec spec(std::uint32_t w, std::uint32_t h, std::uint16_t bits, std::vector<std::uint8_t> data) {
+  IfdSpec s;
+  s.width = w;
+  s.height = h;
+  s.bits = bits;
+  s.data = std::move(data);
+  return s;
+}
+
+Rgba grey(std::uint8_t v, std::uint8_t a = 255) { return {v, v, v, a}; }
+
+struct PixelCase {
+  const char* name;
+  IfdSpec ifd;
+  std::uint8_t channels;
+  std::vector<Rgba> expected;
+};
+
+std::vector<PixelCase> pixel_cases() {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<PixelCase> cases;
+  cases.push_back({"8-bit grey", spec(4, 1, 8, {0, 1, 128, 255}), 1, {grey(0), grey(1), grey(128), grey(255)}});
+  {
+    IfdSpec s = spec(8, 1, 1, {0b01010101});
+    s.photometric = PHOTOMETRIC_MINISWHITE;
+    cases.push_back({"1-bit WhiteIsZero", s, 1,
+                     {grey(255), grey(0), grey(255), grey(0), grey(255), grey(0), grey(255), grey(0)}});
+  }
+  cases.push_back({"4-bit", spec(2, 1, 4, {0x7F}), 1, {grey(119), grey(255)}});
+  cases.push_back({"16-bit stretch", spec(3, 1, 16, as_bytes<std::uint16_t>({1000, 2000, 3000})), 1,
+                   {grey(0), grey(128), grey(255)}});
+  cases.push_back({"16-bit constant", spec(2, 1, 16, as_bytes<std::uint16_t>({500, 500})), 1, {grey(128), grey(128)}});
+  {
+    // 1000, 2048, 3000 packed as 12-bit samples.
+    IfdSpec s = spec(3, 1, 12, {0x3E, 0x88, 0x00, 0xBB, 0x80});
+    cases.push_back({"12-bit computed range", s, 1, {grey(0), grey(134), grey(255)}});
+    s.gdal_metadata = R"(<Item name="STATISTICS_MINIMUM" sample="0">0</Item>)"
+                      R"(<Item name="STATISTICS_MAXIMUM" sample="0">4095</Item>)"s + '\0';
+    cases.push_back({"12-bit GDAL statistics", s, 1, {grey(62), grey(128), grey(187)}});
+    s.gdal_metadata = R"(<Item name="STATISTICS_MINIMUM">7</Item><Item name="STATISTICS_MAXIMUM">7</Item>)"s + '\0';
+    cases.push_back({"12-bit statistics min = max", s, 1, {grey(0), grey(134), grey(255)}});
+  }
+  {
+    IfdSpec s = spec(3, 2, 32, as_bytes<float>({0, 10, nan, inf, -inf, 5}));
+    s.sample_format = SAMPLEFORMAT_IEEEFP;
+    cases.push_back({"float NaN and infinities", s, 1,
+                     {grey(0), grey(255), grey(0), grey(255), grey(0), grey(128)}});
+  }
+  {
+    IfdSpec s = spec(3, 1, 16, as_bytes<std::uint16_t>({0x3C00, 0x4000, 0x7E00}));
+    s.sample_format = SAMPLEFORMAT_IEEEFP;
+    cases.push_back({"half floats", s, 1, {grey(0), grey(255), grey(0)}});
+  }
+  {
+    IfdSpec s = spec(3, 1, 16, as_bytes<std::int16_t>({-100, 0, 100}));
+    s.sample_format = SAMPLEFORMAT_INT;
+    cases.push_back({"signed 16-bit", s, 1, {grey(0), grey(128), grey(255)}});
+  }
+  {
+    IfdSpec s = spec(2, 1, 8, {10, 20, 30, 255, 40, 50, 60, 0});
+    s.samples_per_pixel = 4;
+    s.photometric = PHOTOMETRIC_RGB;
+    s.extra_samples = {EXTRASAMPLE_UNASSALPHA};
+    cases.push_back({"RGB with alpha", s, 4, {{10, 20, 30, 255}, {40, 50, 60, 0}}});
+    s.extra_samples = {EXTRASAMPLE_UNSPECIFIED};
+    cases.push_back({"RGB with an unspecified extra sample", s, 3, {{10, 20, 30, 255}, {40, 50, 60, 255}}});
+  }
+  {
+    IfdSpec s = spec(2, 1, 8, {0, 0, 0, 0, 0, 100, 200, 255});
+    s.samples_per_pixel = 4;
+    s.photometric = PHOTOMETRIC_SEPARATED;
+    cases.push_back({"CMYK", s, 3, {{255, 255, 255, 255}, {0, 0, 0, 255}}});
+  }
+  {
+    IfdSpec s = spec(2, 1, 8, {255, 128, 128, 76, 85, 255});
+    s.samples_per_pixel = 3;
+    s.photometric = PHOTOMETRIC_YCBCR;
+    s.ycbcr_subsampling = 1;
+    // (76, 85, 255): R = 76 + 1.402 * 127 = 254.05, G = 76 + 0.344136 * 43 - 0.714136 * 127 = -0.9,
+    // B = 76 - 1.772 * 43 = -0.2.
+    cases.push_back({"YCbCr", s, 3, {{255, 255, 255, 255}, {254, 0, 0, 255}}});
+  }
+  {
+    IfdSpec s = spec(2, 1, 4, {0x35});
+    s.photometric = PHOTOMETRIC_PALETTE;
+    std::vector<std::uint16_t> map(48);
+    for (std::size_t i = 0; i < map.size(); ++i) map[i] = static_cast<std::uint16_t>(i * 1000);
+    map[5] = 65535;
+    s.color_map = map;
+    // Index 3: entries 3, 19, 35; index 5: entries 5, 21, 37.
+    cases.push_back({"4-bit palette", s, 3, {{12, 74, 136, 255}, {255, 82, 144, 255}}});
+  }
+  {
+    IfdSpec s = spec(3, 1, 16, as_bytes<std::uint16_t>({0, 100, 200}));
+    s.gdal_nodata = "0"s + '\0';
+    cases.push_back({"no-data", s, 1, {{0, 0, 0, 0}, grey(0), grey(255)}});
+  }
+  return cases;
+}
+
+TEST(RenderRasterTest, PixelsOfEveryKind) {
+  for (const auto& c : pixel_cases()) {
+    TempDir dir;
+    testing::write_tiff(dir / "a.tif", {c.ifd});
+    auto r = render_file(dir / "a.tif");
+    ASSERT_TRUE(r) << c.name << ": " << r.error();
+    EXPECT_EQ(r->channels, c.channels) << c.name;
+    EXPECT_EQ(r->bit_depth, c.ifd.bits) << c.name;
+    EXPECT_EQ(pixels_of(*r), c.expected) << c.name;
+  }
+}
+
+TEST(RenderRasterTest, PartialNoDataCoverage) {
+  TempDir dir;
+  IfdSpec s = spec(2, 2, 8, {7, 100, 100, 100});
+  s.gdal_nodata = "7"s + '\0';
+  testing::write_tiff(dir / "a.tif", {s});
+  auto r = render_file(dir / "a.tif", 2);
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(pixels_of(*r), (std::vector<Rgba>{grey(100, 191)}));  // 3 of 4 samples
+}
+
+// Box averages computed directly from the samples.
+std::vector<Rgba> box_average(const std::vector<std::uint8_t>& v, std::uint32_t w, std::uint32_t h, std::uint32_t t) {
+  std::vector<Rgba> out;
+  for (std::uint32_t oy = 0; oy * t < h; ++oy) {
+    for (std::uint32_t ox = 0; ox * t < w; ++ox) {
+      float sum = 0;
+      int n = 0;
+      for (std::uint32_t y = oy * t; y < std::min(h, (oy + 1) * t); ++y) {
+        for (std::uint32_t x = ox * t; x < std::min(w, (ox + 1) * t); ++x) sum += v[y * w + x], ++n;
+      }
+      out.push_back(grey(static_cast<std::uint8_t>(std::lround(sum / n))));
+    }
+  }
+  return out;
+}
+
+TEST(RenderRasterTest, FactorGeometry) {
+  TempDir dir;
+  std::vector<std::uint8_t> v(15);
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>(i * 17);
+  testing::write_tiff(dir / "a.tif", {spec(5, 3, 8, v)});
+  IfdSpec tiled = spec(5, 3, 8, v);
+  tiled.tile_width = tiled.tile_height = 16;
+  testing::write_tiff(dir / "t.tif", {tiled});
+
+  for (const char* name : {"a.tif", "t.tif"}) {
+    auto r = render_file(dir / name, 2);
+    ASSERT_TRUE(r) << r.error();
+    EXPECT_EQ(r->width, 3u);
+    EXPECT_EQ(r->height, 2u);
+    // Edge pixels stand for 1x2, 2x1 and 1x1 samples and stay opaque.
+    EXPECT_EQ(pixels_of(*r), box_average(v, 5, 3, 2)) << name;
+    auto zero = render_file(dir / name, 0);
+    auto one = render_file(dir / name, 1);
+    ASSERT_TRUE(zero && one);
+    EXPECT_EQ(zero->pixels, one->pixels);
+    EXPECT_EQ(pixels_of(*one), box_average(v, 5, 3, 1)) << name;
+  }
+}
+
+TEST(RenderRasterTest, DecodesOnlyTheStripsUnderTheWindow) {
+  TempDir dir;
+  IfdSpec s = spec(100, 512, 8, {});
+  s.rows_per_strip = 16;
+  testing::write_tiff(dir / "a.tif", {s});
+  RenderStats stats;
+  auto r = render_file(dir / "a.tif", 1, Window{0, 100, 100, 20}, &stats);
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(stats.decoded_chunks, (std::vector<std::uint32_t>{6, 7}));
+  stats = {};
+  r = render_file(dir / "a.tif", 4, Window{0, 100, 25, 20}, &stats);
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(stats.decoded_chunks, (std::vector<std::uint32_t>{25, 26, 27, 28, 29}));
+}
+
+TEST(RenderRasterTest, DecodesOnlyTheTilesUnderTheWindow) {
+  TempDir dir;
+  IfdSpec s = spec(100, 100, 8, {});
+  s.tile_width = s.tile_height = 32;  // 4 x 4 tiles
+  testing::write_tiff(dir / "a.tif", {s});
+  RenderStats stats;
+  ASSERT_TRUE(render_file(dir / "a.tif", 1, Window{40, 40, 30, 10}, &stats));
+  EXPECT_EQ(stats.decoded_chunks, (std::vector<std::uint32_t>{5, 6}));
+}
+
+TEST(RenderRasterTest, WindowsAreValidatedAndClipped) {
+  TempDir dir;
+  std::vector<std::uint8_t> v(100 * 80);
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>(i % 251);
+  testing::write_tiff(dir / "a.tif", {spec(100, 80, 8, v)});
+  auto r = render_file(dir / "a.tif", 1, Window{90, 70, 64, 64});
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(r->width, 10u);
+  EXPECT_EQ(r->height, 10u);
+  EXPECT_EQ(pixels_of(*r)[0], grey(v[70 * 100 + 90]));
+  EXPECT_EQ(pixels_of(*r)[99], grey(v[79 * 100 + 99]));
+
+  EXPECT_EQ(render_file(dir / "a.tif", 1, Window{120, 0, 10, 10}).error(),
+            "window Window { x: 120, y: 0, width: 10, height: 10 } outside level 100\u00d780");
+  EXPECT_EQ(render_file(dir / "a.tif", 1, Window{5, 5, 0, 10}).error(),
+            "window Window { x: 5, y: 5, width: 0, height: 10 } outside level 100\u00d780");
+  EXPECT_EQ(render_file(dir / "a.tif", 4, Window{0, 20, 1, 1}).error(),
+            "window Window { x: 0, y: 20, width: 1, height: 1 } outside level 25\u00d720");
+}
+
+TEST(RenderRasterTest, PlanarRgbTakesNoDataAndCountsFromPlaneZero) {
+  TempDir dir;
+  IfdSpec s = spec(2, 1, 8, {10, 0, 20, 50, 30, 60});  // R plane, G plane, B plane
+  s.samples_per_pixel = 3;
+  s.photometric = PHOTOMETRIC_RGB;
+  s.planar = true;
+  s.gdal_nodata = "0"s + '\0';
+  testing::write_tiff(dir / "a.tif", {s});
+  auto r = render_file(dir / "a.tif");
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(pixels_of(*r), (std::vector<Rgba>{{10, 20, 30, 255}, {0, 0, 0, 0}}));
+}
+
+TEST(RenderRasterTest, RegionRangesComeFromTheReuseList) {
+  TempDir dir;
+  testing::write_tiff(dir / "a.tif", {spec(4, 1, 16, as_bytes<std::uint16_t>({0, 100, 200, 300}))});
+  auto own = render_file(dir / "a.tif", 1, Window{2, 0, 2, 1});
+  ASSERT_TRUE(own);
+  EXPECT_EQ(pixels_of(*own), (std::vector<Rgba>{grey(0), grey(255)}));
+  EXPECT_EQ(own->band_ranges, (std::vector<BandRange>{{200, 300}}));
+  const std::vector<BandRange> kept = {{0, 300}};
+  auto shared = render_file(dir / "a.tif", 1, Window{2, 0, 2, 1}, nullptr, &kept);
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(pixels_of(*shared), (std::vector<Rgba>{grey(170), grey(255)}));
+}
+
+}  // namespace
+}  // namespace brindle::tiff

@@ -1,0 +1,141 @@
+#include "raster/sample_convert.h"
+
+#include <bit>
+#include <cstring>
+
+namespace brindle::tiff {
+namespace {
+
+std::size_t element_size(SampleKind kind) {
+  switch (kind) {
+    case SampleKind::u8:
+    case SampleKind::i8:
+    case SampleKind::packed: return 1;
+    case SampleKind::u16:
+    case SampleKind::i16:
+    case SampleKind::f16: return 2;
+    case SampleKind::u32:
+    case SampleKind::i32:
+    case SampleKind::f32: return 4;
+    case SampleKind::u64:
+    case SampleKind::i64:
+    case SampleKind::f64: return 8;
+  }
+  return 1;
+}
+
+template <typename T>
+T load(const std::uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename T, typename F>
+void convert_rows(const ChunkData& c, std::uint64_t row_elements, float* out, F to_float) {
+  const std::uint64_t take = c.samples_per_pixel * c.width;
+  for (std::uint32_t r = 0; r < c.height; ++r) {
+    const std::uint8_t* src = c.bytes.data() + r * row_elements * sizeof(T);
+    for (std::uint64_t j = 0; j < take; ++j) *out++ = to_float(load<T>(src + j * sizeof(T)));
+  }
+}
+
+std::expected<void, std::string> convert_packed(const ChunkData& c, std::vector<float>& out) {
+  const unsigned bits = c.bits_per_sample;
+  const std::uint64_t row_bytes = (bits * c.samples_per_pixel * c.stored_width + 7) / 8;
+  const std::uint64_t required = row_bytes * c.height;
+  if (c.bytes.size() < required) {
+    return std::unexpected("packed chunk has " + std::to_string(c.bytes.size()) + " bytes, expected " +
+                           std::to_string(required) + " (" + std::to_string(bits) + "-bit)");
+  }
+  const std::uint64_t take = c.samples_per_pixel * c.width;
+  float* dst = out.data();
+  for (std::uint32_t r = 0; r < c.height; ++r) {
+    const std::uint8_t* row = c.bytes.data() + r * row_bytes;
+    std::uint64_t bit = 0;
+    for (std::uint64_t j = 0; j < take; ++j, bit += bits) {
+      std::uint64_t v = 0;
+      for (unsigned b = 0; b < bits; ++b) {
+        const std::uint64_t at = bit + b;
+        v = (v << 1) | ((row[at >> 3] >> (7 - (at & 7))) & 1u);
+      }
+      *dst++ = static_cast<float>(v);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+SampleKind sample_kind(const RasterLayout& l) {
+  const unsigned bits = l.bits_per_sample;
+  if (l.sample_format == 3) return bits == 16 ? SampleKind::f16 : bits == 64 ? SampleKind::f64 : SampleKind::f32;
+  if (l.sample_format == 2) {
+    return bits == 8 ? SampleKind::i8 : bits == 16 ? SampleKind::i16 : bits == 64 ? SampleKind::i64 : SampleKind::i32;
+  }
+  switch (bits) {
+    case 8: return SampleKind::u8;
+    case 16: return SampleKind::u16;
+    case 32: return SampleKind::u32;
+    case 64: return SampleKind::u64;
+    default: return SampleKind::packed;
+  }
+}
+
+float half_to_float(std::uint16_t h) {
+  const std::uint32_t sign = static_cast<std::uint32_t>(h & 0x8000u) << 16;
+  const std::uint32_t exponent = (h >> 10) & 0x1Fu;
+  std::uint32_t mantissa = h & 0x3FFu;
+  std::uint32_t bits;
+  if (exponent == 0x1F) {
+    bits = sign | 0x7F800000u | (mantissa << 13);  // infinity or NaN
+  } else if (exponent != 0) {
+    bits = sign | ((exponent + 112) << 23) | (mantissa << 13);
+  } else if (mantissa == 0) {
+    bits = sign;
+  } else {
+    // Subnormal: shift until the leading one becomes the implicit bit.
+    std::uint32_t e = 113;
+    while ((mantissa & 0x400u) == 0) {
+      mantissa <<= 1;
+      --e;
+    }
+    bits = sign | (e << 23) | ((mantissa & 0x3FFu) << 13);
+  }
+  return std::bit_cast<float>(bits);
+}
+
+std::expected<void, std::string> convert_chunk(const ChunkData& c, std::vector<float>& out) {
+  const std::uint64_t expected = c.samples_per_pixel * c.width * c.height;
+  out.resize(static_cast<std::size_t>(expected));
+  if (expected == 0) return {};
+  if (c.kind == SampleKind::packed) return convert_packed(c, out);
+
+  const std::size_t size = element_size(c.kind);
+  const std::uint64_t row_elements = c.samples_per_pixel * c.stored_width;
+  // The data of the last row ends after `width` pixels; the stored padding
+  // beyond it need not be there.
+  const std::uint64_t needed = row_elements * (c.height - 1) + c.samples_per_pixel * c.width;
+  const std::uint64_t have = c.bytes.size() / size;
+  if (have < needed) {
+    return std::unexpected("chunk has " + std::to_string(have) + " samples, expected " + std::to_string(expected));
+  }
+  float* dst = out.data();
+  switch (c.kind) {
+    case SampleKind::u8: convert_rows<std::uint8_t>(c, row_elements, dst, [](auto v) { return float(v); }); break;
+    case SampleKind::u16: convert_rows<std::uint16_t>(c, row_elements, dst, [](auto v) { return float(v); }); break;
+    case SampleKind::u32: convert_rows<std::uint32_t>(c, row_elements, dst, [](auto v) { return float(v); }); break;
+    case SampleKind::u64: convert_rows<std::uint64_t>(c, row_elements, dst, [](auto v) { return float(v); }); break;
+    case SampleKind::i8: convert_rows<std::int8_t>(c, row_elements, dst, [](auto v) { return float(v); }); break;
+    case SampleKind::i16: convert_rows<std::int16_t>(c, row_elements, dst, [](auto v) { return float(v); }); break;
+    case SampleKind::i32: convert_rows<std::int32_t>(c, row_elements, dst, [](auto v) { return float(v); }); break;
+    case SampleKind::i64: convert_rows<std::int64_t>(c, row_elements, dst, [](auto v) { return float(v); }); break;
+    case SampleKind::f16: convert_rows<std::uint16_t>(c, row_elements, dst, half_to_float); break;
+    case SampleKind::f32: convert_rows<float>(c, row_elements, dst, [](float v) { return v; }); break;
+    case SampleKind::f64: convert_rows<double>(c, row_elements, dst, [](double v) { return float(v); }); break;
+    case SampleKind::packed: break;
+  }
+  return {};
+}
+
+}  // namespace brindle::tiff

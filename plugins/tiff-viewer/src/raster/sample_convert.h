@@ -1,0 +1,43 @@
+// Conversion of one decoded chunk (strip or tile) into 32-bit floats, one per
+// sample, whatever the element kind: unsigned and signed 8 to 64-bit
+// integers, binary16/32/64 floats, and unsigned samples packed below or
+// between whole bytes (most significant bit first, rows padded to a byte).
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "raster/raster_layout.h"
+
+namespace brindle::tiff {
+
+enum class SampleKind { u8, u16, u32, u64, i8, i16, i32, i64, f16, f32, f64, packed };
+
+// The element kind the decoder hands back for this layout.
+SampleKind sample_kind(const RasterLayout& layout);
+
+// One decoded chunk as the decoder left it: rows of `stored_width` pixels
+// (a tile's full width; the image width for a strip) in native byte order,
+// of which the first `width` pixels of the first `height` rows hold data.
+struct ChunkData {
+  std::span<const std::uint8_t> bytes;
+  SampleKind kind = SampleKind::u8;
+  std::uint32_t stored_width = 0;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint64_t samples_per_pixel = 1;  // of the chunk: 1 for a plane
+  std::uint8_t bits_per_sample = 8;
+};
+
+// Writes samples_per_pixel * width * height floats, row-major, into `out`
+// (resized). Errors: "packed chunk has {} bytes, expected {} ({}-bit)" and
+// "chunk has {} samples, expected {}".
+std::expected<void, std::string> convert_chunk(const ChunkData& chunk, std::vector<float>& out);
+
+// IEEE 754 binary16 to binary32, subnormals, infinities and NaN included.
+float half_to_float(std::uint16_t half);
+
+}  // namespace brindle::tiff
