@@ -3,10 +3,10 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace brindle {
 namespace {
@@ -17,28 +17,28 @@ std::unexpected<std::string> map_open_failed(int err) {
 
 }  // namespace
 
-SharedSegment::SharedSegment(SharedSegment&& other) noexcept
-    : name_(std::move(other.name_)),
-      fd_(std::move(other.fd_)),
-      size_(std::exchange(other.size_, 0)),
-      mapping_(std::exchange(other.mapping_, nullptr)) {}
-
-SharedSegment& SharedSegment::operator=(SharedSegment&& other) noexcept {
-  if (this != &other) {
-    unmap();
-    name_ = std::move(other.name_);
-    fd_ = std::move(other.fd_);
-    size_ = std::exchange(other.size_, 0);
-    mapping_ = std::exchange(other.mapping_, nullptr);
+std::size_t SharedSegment::read_prefix(std::span<std::uint8_t> out) const {
+  const std::size_t want = std::min(out.size(), size_);
+  std::size_t done = 0;
+  while (done < want) {
+    const ssize_t n = ::pread(fd_.get(), out.data() + done, want - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // the host shrank the segment
+    done += static_cast<std::size_t>(n);
   }
-  return *this;
+  return done;
 }
 
-SharedSegment::~SharedSegment() { unmap(); }
-
-void SharedSegment::unmap() {
-  if (mapping_) ::munmap(mapping_, size_);
-  mapping_ = nullptr;
+std::size_t SharedSegment::write_prefix(std::span<const std::uint8_t> bytes) {
+  const std::size_t want = std::min(bytes.size(), size_);
+  std::size_t done = 0;
+  while (done < want) {
+    const ssize_t n = ::pwrite(fd_.get(), bytes.data() + done, want - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // tmpfs full
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
 }
 
 std::expected<SharedSegment, std::string> open_segment(std::string_view name) {
@@ -49,29 +49,22 @@ std::expected<SharedSegment, std::string> open_segment(std::string_view name) {
   if (!fd.valid()) return map_open_failed(errno);
   struct stat st{};
   if (::fstat(fd.get(), &st) != 0) return map_open_failed(errno);
-  const auto size = static_cast<std::size_t>(st.st_size);
-  // A zero-length mapping is refused by the kernel with EINVAL, which is
-  // what the host sees for an empty segment.
-  void* mapping = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
-  if (mapping == MAP_FAILED) return map_open_failed(errno);
-  return SharedSegment(std::move(owned), std::move(fd), size, mapping);
+  if (st.st_size <= 0) return map_open_failed(EINVAL);
+  return SharedSegment(std::move(owned), std::move(fd), static_cast<std::size_t>(st.st_size));
 }
 
 std::expected<std::vector<std::uint8_t>, std::string> read_input(std::string_view name, std::uint64_t declared_size) {
   auto segment = open_segment(name);
   if (!segment) return std::unexpected(segment.error());
-  auto bytes = segment->bytes();
-  const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), declared_size));
-  return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(std::min<std::uint64_t>(segment->size(), declared_size)));
+  out.resize(segment->read_prefix(out));
+  return out;
 }
 
 std::expected<std::uint64_t, std::string> write_output(std::string_view name, std::span<const std::uint8_t> payload) {
   auto segment = open_segment(name);
   if (!segment) return std::unexpected(segment.error());
-  auto bytes = segment->bytes();
-  const std::size_t n = std::min(payload.size(), bytes.size());
-  if (n) std::memcpy(bytes.data(), payload.data(), n);
-  return n;
+  return segment->write_prefix(payload);
 }
 
 }  // namespace brindle

@@ -1,6 +1,7 @@
 #include "plugin_protocol/shm.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "host_segment.h"
 #include "plugin_protocol/image_payload.h"
@@ -49,6 +50,18 @@ TEST(SharedMemory, ReadInputTakesTheSmallerSize) {
   std::copy_n("hello", 5, seg->bytes().begin());
   EXPECT_EQ(*read_input(seg->name(), 3), (std::vector<std::uint8_t>{'h', 'e', 'l'}));
   EXPECT_EQ(read_input(seg->name(), 1000)->size(), 5u);
+}
+
+TEST(SharedMemory, ASegmentShrunkByTheHostGivesAShortCopy) {
+  auto seg = HostSegment::create(1 << 20);
+  ASSERT_TRUE(seg.has_value());
+  auto opened = open_segment(seg->name());
+  ASSERT_TRUE(opened.has_value());
+  ASSERT_EQ(::truncate(("/dev/shm" + seg->name()).c_str(), 10), 0);
+  std::vector<std::uint8_t> out(1 << 20);
+  EXPECT_EQ(opened->read_prefix(out), 10u);
+  const std::vector<std::uint8_t> payload(100, 7);
+  EXPECT_EQ(opened->write_prefix(payload), 100u);  // a write extends the file, no signal
 }
 
 TEST(ImagePayload, Layout) {
