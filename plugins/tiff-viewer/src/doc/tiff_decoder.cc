@@ -124,7 +124,8 @@ std::expected<TiffDecoder, std::string> TiffDecoder::open(std::unique_ptr<ByteSt
   TIFFOpenOptionsSetErrorHandlerExtR(options, on_error, state.get());
   TIFFOpenOptionsSetWarningHandlerExtR(options, on_warning, state.get());
   // "r": read-only; "m": never memory-map; "O": strip and tile offsets are
-  // fetched on demand, so walking the IFDs reads no offset arrays.
+  // fetched entry by entry when a chunk is read, so walking the IFDs reads
+  // no offset arrays and a window reads only the entries beneath it.
   TIFF* tif = TIFFClientOpenExt("tiff", "rmO", state.get(), read_proc, write_proc, seek_proc, close_proc,
                                 size_proc, map_proc, unmap_proc, options);
   TIFFOpenOptionsFree(options);

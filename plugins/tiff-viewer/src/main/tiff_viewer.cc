@@ -54,6 +54,7 @@ std::expected<RenderedRaster, std::string> TiffViewer::render_ifd(const TiffLeve
     return std::unexpected("ifd " + std::to_string(level.ifd) + ": " + moved.error());
   }
   stats_ = {};
+  ++decode_count_;
   return render_raster(*decoder, level.factor, doc_->meta, window, reuse, &stats_);
 }
 

@@ -31,6 +31,8 @@ class TiffViewer final : public Viewer {
   const LevelState& level_state() const { return state_; }
   // Chunks decoded by the last render_level or render_region that decoded.
   const RenderStats& last_render_stats() const { return stats_; }
+  // How many renders decoded the file (cache hits do not).
+  std::uint64_t decode_count() const { return decode_count_; }
 
  private:
   std::expected<RenderedRaster, std::string> render_ifd(const TiffLevel& level, std::optional<Window> window,
@@ -39,6 +41,7 @@ class TiffViewer final : public Viewer {
   std::optional<TiffDoc> doc_;
   LevelState state_;
   RenderStats stats_;
+  std::uint64_t decode_count_ = 0;
 };
 
 }  // namespace brindle::tiff

@@ -127,6 +127,13 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
         if (g.buffer_bytes > MAX_DECODING_BUFFER) {
           return std::unexpected("chunk " + std::to_string(i) + ": " + std::string(LIMITS_EXCEEDED));
         }
+        // Without a memory map, libtiff's uncompressed path would read a
+        // chunk of byte count 0 (absent or beyond a short offset array)
+        // from offset 0, showing the file header as pixels.
+        if (TIFFGetStrileByteCount(decoder.handle(), static_cast<std::uint32_t>(i)) == 0) {
+          return std::unexpected("chunk " + std::to_string(i) + ": invalid " + (g.tiled ? "tile" : "strip") +
+                                 " byte count 0");
+        }
         buffer.resize(static_cast<std::size_t>(g.buffer_bytes));
         decoder.clear_errors();
         const tmsize_t got =

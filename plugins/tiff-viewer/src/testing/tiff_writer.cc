@@ -123,6 +123,49 @@ void write_bytes(const std::filesystem::path& path, const std::vector<std::uint8
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+namespace {
+
+std::uint32_t u32_le(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+std::size_t find_entry(const std::vector<std::uint8_t>& b, int ifd, std::uint16_t tag) {
+  const std::size_t at = ifd_offset(b, ifd);
+  const std::size_t count = b[at] | b[at + 1] << 8;
+  for (std::size_t e = 0; e < count; ++e) {
+    const std::size_t entry = at + 2 + 12 * e;
+    if ((b[entry] | b[entry + 1] << 8) == tag) return entry;
+  }
+  ADD_FAILURE() << "tag " << tag << " not in IFD " << ifd;
+  return 0;
+}
+
+}  // namespace
+
+std::size_t ifd_offset(const std::vector<std::uint8_t>& b, int ifd) {
+  std::size_t at = u32_le(b, 4);
+  for (int i = 0; i < ifd; ++i) at = u32_le(b, at + 2 + 12 * (b[at] | b[at + 1] << 8));
+  return at;
+}
+
+void set_inline_tag(std::vector<std::uint8_t>& b, int ifd, std::uint16_t tag, std::uint32_t value) {
+  const std::size_t entry = find_entry(b, ifd, tag);
+  if (entry == 0) return;
+  const bool is_short = (b[entry + 2] | b[entry + 3] << 8) == TIFF_SHORT;
+  if (is_short && value > 0xFFFF) {
+    b[entry + 2] = TIFF_LONG;  // widen in place
+    b[entry + 3] = 0;
+  }
+  for (int i = 0; i < 4; ++i) b[entry + 8 + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::size_t tag_value_offset(const std::vector<std::uint8_t>& b, int ifd, std::uint16_t tag) {
+  const std::size_t entry = find_entry(b, ifd, tag);
+  const std::size_t type = b[entry + 2] | b[entry + 3] << 8;
+  const std::size_t size = (type == TIFF_SHORT ? 2 : 4) * u32_le(b, entry + 4);
+  return size <= 4 ? entry + 8 : u32_le(b, entry + 8);
+}
+
 TempDir::TempDir() {
   std::random_device rd;
   path_ = std::filesystem::temp_directory_path() / ("tiff-viewer-test-" + std::to_string(rd()) + std::to_string(rd()));

@@ -51,6 +51,14 @@ void write_tiff(const std::filesystem::path& path, const std::vector<IfdSpec>& i
 std::vector<std::uint8_t> read_bytes(const std::filesystem::path& path);
 void write_bytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
+// Edits a classic little-endian file written by write_tiff: the offset of
+// IFD `ifd`, and the in-place value of a SHORT or LONG tag of that IFD
+// (fails the test when the tag is missing).
+std::size_t ifd_offset(const std::vector<std::uint8_t>& bytes, int ifd);
+void set_inline_tag(std::vector<std::uint8_t>& bytes, int ifd, std::uint16_t tag, std::uint32_t value);
+// Where the value of that tag is stored (its inline field or its array).
+std::size_t tag_value_offset(const std::vector<std::uint8_t>& bytes, int ifd, std::uint16_t tag);
+
 // A fresh empty directory under the system temp directory, removed by the
 // destructor.
 class TempDir {
