@@ -181,6 +181,15 @@ TEST(Serve, EndOfStream) {
   }
 }
 
+TEST(Serve, HostGoneBeforeTheReply) {
+  auto s = start();
+  auto request = Request{1, RequestBody(std::in_place_index<REQUEST_RENDER>, RenderRequest{"", 0, "/o", 0, "nap"})};
+  ASSERT_TRUE(s.send_bytes(encode_message(request)).has_value());
+  auto exit = s.finish();  // closes the socket while the render runs
+  EXPECT_EQ(exit.status, 101);
+  EXPECT_NE(exit.stderr_text.find("\nserve: "), std::string::npos) << exit.stderr_text;
+}
+
 TEST(Serve, ConnectFailures) {
   auto nobody = host::ChildProcess::spawn({TEST_VIEWER, host::unique_name("nobody-listens")});
   ASSERT_TRUE(nobody.has_value());

@@ -2,6 +2,7 @@
 // answers are easy to check from the host side:
 //   render(path "size:N")  N bytes, byte i = i % 251
 //   render(path "sleep")   sleeps a minute (for the parent-death test)
+//   render(path "nap")     sleeps 300 ms, then answers
 //   render(path "fail")    error too_large "refused on purpose"
 //   render(other path)     text "path:<path>;calls:<n>"
 //   render(bytes)          text "bytes:<size>:<content>;calls:<n>"
@@ -37,6 +38,10 @@ class TestViewer : public brindle::Viewer {
     if (path == "sleep") {
       ::sleep(60);
       return text("woke");
+    }
+    if (path == "nap") {
+      ::usleep(300'000);
+      return text("rested");
     }
     if (path == "fail") return brindle::plugin_error(brindle::ErrorCode::too_large, "refused on purpose");
     return text("path:" + path + suffix);
