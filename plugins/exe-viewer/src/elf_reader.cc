@@ -140,6 +140,7 @@ class ElfReader {
     if (symtab) {
       auto table = symbol_table(*symtab, *sections);
       if (!table) return std::unexpected(table.error());
+      out.symbols.reserve(table->symbols.size());
       for (std::size_t i = 1; i < table->symbols.size(); ++i) {
         const Sym& sym = table->symbols[i];
         SymbolKind k = elf_symbol_kind(sym.getType());
@@ -187,6 +188,7 @@ class ElfReader {
 
   static std::expected<std::vector<Export>, std::string> exports(const SymbolTable& table) {
     std::vector<Export> list;
+    list.reserve(table.symbols.size());
     for (std::size_t i = 1; i < table.symbols.size(); ++i) {
       const Sym& sym = table.symbols[i];
       if (sym.getBinding() == elf::STB_LOCAL) continue;

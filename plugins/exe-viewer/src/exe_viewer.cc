@@ -7,18 +7,16 @@
 namespace brindle::exe {
 
 ViewerResult ExeViewer::render(RenderSource source) {
-  std::vector<std::uint8_t> bytes;
+  std::string report;
   if (const std::string* path = source.path()) {
     auto read = read_whole_file(*path);
     if (!read) return plugin_error(ErrorCode::failed, "read " + utf8_lossy(*path) + ": " + read.error());
-    bytes = std::move(*read);
+    report = build_report(read->view());
   } else {
-    bytes = source.take_bytes();
+    std::vector<std::uint8_t> bytes = source.take_bytes();
+    report = build_report(Bytes(bytes));
   }
-  std::string report = build_report(Bytes(bytes));
-  // The input is no longer needed: give its memory back before the report
-  // is copied into the payload.
-  std::vector<std::uint8_t>().swap(bytes);
+  // The input is released by now, before the report is copied out.
   return Payload(report.begin(), report.end());
 }
 

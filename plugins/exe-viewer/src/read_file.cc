@@ -1,11 +1,13 @@
 #include "read_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "plugin_protocol/fd.h"
 
@@ -22,28 +24,68 @@ std::string os_error(int err) {
 
 }  // namespace
 
-std::expected<std::vector<std::uint8_t>, std::string> read_whole_file(std::string_view path) {
+std::expected<FileBuffer, std::string> FileBuffer::allocate(std::size_t capacity) {
+  if (capacity == 0) return FileBuffer(nullptr, 0);
+  void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return std::unexpected(os_error(errno));
+  // Only advice: without huge pages the read is slower, not wrong.
+  ::madvise(p, capacity, MADV_HUGEPAGE);
+  return FileBuffer(static_cast<std::uint8_t*>(p), capacity);
+}
+
+FileBuffer::FileBuffer(FileBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), capacity_(std::exchange(other.capacity_, 0)) {}
+
+FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
+  if (this != &other) {
+    if (data_) ::munmap(data_, capacity_);
+    data_ = std::exchange(other.data_, nullptr);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+FileBuffer::~FileBuffer() {
+  if (data_) ::munmap(data_, capacity_);
+}
+
+std::expected<FileBytes, std::string> read_whole_file(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return std::unexpected("file name contained an unexpected NUL byte");
   std::string cpath(path);
   Fd fd(::open(cpath.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return std::unexpected(os_error(errno));
 
-  std::vector<std::uint8_t> bytes;
+  // Sized from the reported length; a file that turns out longer (or
+  // reports no length, like a pipe) grows the buffer by doubling.
+  std::size_t capacity = 0;
   struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) bytes.resize(static_cast<std::size_t>(st.st_size));
+  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) capacity = static_cast<std::size_t>(st.st_size);
+  auto data = FileBuffer::allocate(capacity);
+  if (!data) return std::unexpected(data.error());
   std::size_t filled = 0;
   while (true) {
-    if (filled == bytes.size()) bytes.resize(bytes.size() < 4096 ? 4096 : bytes.size() * 2);
-    ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    std::uint8_t probe[4096];
+    std::uint8_t* dest = filled < capacity ? data->data() + filled : probe;
+    std::size_t room = filled < capacity ? capacity - filled : sizeof probe;
+    ssize_t n = ::read(fd.get(), dest, room);
     if (n < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(os_error(errno));
     }
     if (n == 0) break;
+    if (dest == probe) {
+      // More bytes than reported: move to a larger buffer.
+      std::size_t grown = capacity < 4096 ? 8192 : capacity * 2;
+      auto larger = FileBuffer::allocate(grown);
+      if (!larger) return std::unexpected(larger.error());
+      if (filled > 0) std::memcpy(larger->data(), data->data(), filled);
+      std::memcpy(larger->data() + filled, probe, static_cast<std::size_t>(n));
+      *data = std::move(*larger);
+      capacity = grown;
+    }
     filled += static_cast<std::size_t>(n);
   }
-  bytes.resize(filled);
-  return bytes;
+  return FileBytes(std::move(*data), filled);
 }
 
 }  // namespace brindle::exe
