@@ -39,6 +39,14 @@ std::expected<BaseImage, std::string> decode_base(const HeifSource& source, Imag
   if (!handle) return std::unexpected(std::move(handle.error()));
   const HeifLibrary& lib = context->lib();
 
+  // Checked on what libheif is about to decode: a file replaced since the
+  // probe must not slip past the limit.
+  const std::int64_t claimed_w = lib.image_handle_get_width(handle->get());
+  const std::int64_t claimed_h = lib.image_handle_get_height(handle->get());
+  if (claimed_w > 0 && claimed_h > 0 && static_cast<std::uint64_t>(claimed_w * claimed_h) > MAX_DECODE_PIXELS) {
+    return std::unexpected("image " + size_text(claimed_w, claimed_h) + " exceeds the decode limit of " +
+                           std::to_string(MAX_DECODE_PIXELS) + " pixels");
+  }
   const bool alpha = lib.image_handle_has_alpha_channel(handle->get()) != 0;
   LibheifImage* raw = nullptr;
   const LibheifError error = lib.decode_image(handle->get(), &raw, HEIF_COLORSPACE_RGB,

@@ -19,6 +19,12 @@
 
 namespace brindle::heif {
 
+// libheif decodes at full resolution before anything is averaged, so the
+// decoded plane (3 or 4 bytes a pixel, plus libheif's own YCbCr planes) is
+// the viewer's peak memory. Larger images are refused rather than left to
+// exhaust memory; 16384 × 16384 covers every camera.
+inline constexpr std::uint64_t MAX_DECODE_PIXELS = 16384ull * 16384ull;
+
 struct BaseImage {
   std::vector<std::uint8_t> rgba;  // width × height × 4, rows from the top
   std::uint32_t width = 0;
@@ -26,7 +32,8 @@ struct BaseImage {
 };
 
 // Decodes `source`, checks that libheif produced the probed size, and
-// averages it down to the largest level that plan_levels allows.
+// averages it down to the largest level that plan_levels allows. An image
+// over MAX_DECODE_PIXELS is refused before libheif decodes anything.
 std::expected<BaseImage, std::string> decode_base(const HeifSource& source, ImageSize probed);
 
 // The RGBA bytes of the level with long side `long_side` (a copy of the

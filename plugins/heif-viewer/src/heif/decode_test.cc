@@ -226,6 +226,30 @@ TEST_F(HeicFiles, CorruptCodedDataFailsAtDecode) {
   EXPECT_TRUE(base.error().starts_with("libheif could not decode the image: ")) << base.error();
 }
 
+TEST_F(HeicFiles, ContainerSizeClaimsAreChecked) {
+  auto whole = testing::read_file(heic("rgb_300x200"));
+  ASSERT_TRUE(whole);
+  const struct {
+    std::uint32_t width, height;
+    std::string message;
+  } cases[] = {
+      // Refused before libheif allocates anything for it.
+      {20000, 20000, "image 20000\u00D720000 exceeds the decode limit of 268435456 pixels"},
+      {600, 400, "decoded 300\u00D7200 but the container reported 600\u00D7400"},
+  };
+  for (const auto& c : cases) {
+    auto edited = testing::set_image_size(*whole, c.width, c.height);
+    ASSERT_TRUE(edited) << edited.error();
+    const HeifSource source = std::move(*edited);
+    auto size = probe_image(source);
+    ASSERT_TRUE(size) << size.error();
+    EXPECT_EQ(*size, (ImageSize{c.width, c.height}));
+    auto base = decode_base(source, *size);
+    ASSERT_FALSE(base);
+    EXPECT_EQ(base.error(), c.message);
+  }
+}
+
 TEST(HeifSourcePath, ZeroByteIsRefusedBeforeLibheif) {
   auto size = probe_image(std::string("/tmp/a\0b.heic", 13));
   ASSERT_FALSE(size);

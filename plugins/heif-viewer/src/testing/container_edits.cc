@@ -176,4 +176,32 @@ std::vector<std::uint8_t> wipe_media_data(const std::vector<std::uint8_t>& file)
   return b;
 }
 
+std::expected<std::vector<std::uint8_t>, std::string> set_image_size(const std::vector<std::uint8_t>& file,
+                                                                     std::uint32_t width, std::uint32_t height) {
+  std::vector<std::uint8_t> b = file;
+  auto top = children(b, 0, b.size());
+  if (!top) return std::unexpected(top.error());
+  const auto meta = find(*top, "meta");
+  if (!meta) return std::unexpected(std::string("no meta box"));
+  auto in_meta = children(b, meta->body + 4, meta->offset + meta->size);
+  if (!in_meta) return std::unexpected(in_meta.error());
+  const auto iprp = find(*in_meta, "iprp");
+  if (!iprp) return std::unexpected(std::string("no iprp box"));
+  auto in_iprp = children(b, iprp->body, iprp->offset + iprp->size);
+  if (!in_iprp) return std::unexpected(in_iprp.error());
+  const auto ipco = find(*in_iprp, "ipco");
+  if (!ipco) return std::unexpected(std::string("no ipco box"));
+  auto properties = children(b, ipco->body, ipco->offset + ipco->size);
+  if (!properties) return std::unexpected(properties.error());
+  int patched = 0;
+  for (const auto& p : *properties) {
+    if (p.type != "ispe" || p.size < 20) continue;
+    put_be(b, p.body + 4, 4, width);  // after version and flags
+    put_be(b, p.body + 8, 4, height);
+    ++patched;
+  }
+  if (patched == 0) return std::unexpected(std::string("no ispe property"));
+  return b;
+}
+
 }  // namespace brindle::heif::testing

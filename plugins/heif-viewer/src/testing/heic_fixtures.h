@@ -55,6 +55,11 @@ std::expected<void, std::string> convert_to_png(const std::string& heic, const s
 std::expected<std::vector<std::uint8_t>, std::string> add_rotation(const std::vector<std::uint8_t>& file,
                                                                    unsigned quarter_turns);
 
+// `file` with every `ispe` property claiming width × height, while the
+// coded image keeps its real size.
+std::expected<std::vector<std::uint8_t>, std::string> set_image_size(const std::vector<std::uint8_t>& file,
+                                                                     std::uint32_t width, std::uint32_t height);
+
 // `file` with the payload of its `mdat` box zeroed: the container still
 // opens, the coded image no longer decodes.
 std::vector<std::uint8_t> wipe_media_data(const std::vector<std::uint8_t>& file);
