@@ -1,6 +1,8 @@
 #include "doc/tiff_decoder.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -168,6 +170,50 @@ std::expected<void, std::string> TiffDecoder::go_to_ifd(std::uint64_t index) {
     return std::unexpected(error_text("format error: image file directory not found"));
   }
   return {};
+}
+
+std::optional<std::vector<std::uint16_t>> TiffDecoder::raw_short_tag(std::uint16_t tag) {
+  ByteStream& s = *state_->stream;
+  const std::uint64_t saved = s.position();
+  const bool big_endian = (TIFFIsByteSwapped(tif_.get()) != 0) == (std::endian::native == std::endian::little);
+  const bool big_tiff = TIFFIsBigTIFF(tif_.get()) != 0;
+  auto get = [&](const std::uint8_t* p, int n) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(big_endian ? p[n - 1 - i] : p[i]) << (8 * i);
+    return v;
+  };
+  auto read_at = [&](std::uint64_t at, std::span<std::uint8_t> out) {
+    return at <= static_cast<std::uint64_t>(INT64_MAX) && s.seek(static_cast<std::int64_t>(at), SeekFrom::start) &&
+           read_exact(s, out);
+  };
+  std::optional<std::vector<std::uint16_t>> result;
+  const std::uint64_t dir = TIFFCurrentDirOffset(tif_.get());
+  const int count_size = big_tiff ? 8 : 2;
+  const int entry_size = big_tiff ? 20 : 12;
+  std::array<std::uint8_t, 20> e{};
+  if (read_at(dir, std::span(e.data(), static_cast<std::size_t>(count_size)))) {
+    const std::uint64_t entries = std::min<std::uint64_t>(get(e.data(), count_size), 65536);
+    for (std::uint64_t i = 0; i < entries; ++i) {
+      if (!read_at(dir + count_size + i * entry_size, std::span(e.data(), static_cast<std::size_t>(entry_size)))) break;
+      if (get(e.data(), 2) != tag) continue;
+      const std::uint64_t n = big_tiff ? get(e.data() + 4, 8) : get(e.data() + 4, 4);
+      if (get(e.data() + 2, 2) != TIFF_SHORT || n == 0 || n * 2 > MAX_TAG_VALUE) break;
+      std::vector<std::uint8_t> raw(static_cast<std::size_t>(n * 2));
+      const int field = big_tiff ? 8 : 4;
+      const std::uint8_t* value = e.data() + (big_tiff ? 12 : 8);
+      if (raw.size() <= static_cast<std::size_t>(field)) {
+        std::memcpy(raw.data(), value, raw.size());
+      } else if (!read_at(get(value, field), raw)) {
+        break;
+      }
+      std::vector<std::uint16_t> values(static_cast<std::size_t>(n));
+      for (std::size_t j = 0; j < values.size(); ++j) values[j] = static_cast<std::uint16_t>(get(raw.data() + 2 * j, 2));
+      result = std::move(values);
+      break;
+    }
+  }
+  (void)s.seek(static_cast<std::int64_t>(saved), SeekFrom::start);
+  return result;
 }
 
 std::optional<std::string> TiffDecoder::ascii_tag(std::uint32_t tag) const {

@@ -49,6 +49,10 @@ class TiffDecoder {
   // Tag access by number on the current IFD. nullopt: absent. The text of
   // an ASCII tag keeps every stored byte except the single terminating NUL.
   std::optional<std::string> ascii_tag(std::uint32_t tag) const;
+  // The SHORT values of a tag of the current IFD read from the raw entry,
+  // for values libtiff refuses (a ColorMap shorter than 3 * 2^bits). At
+  // most MAX_TAG_VALUE bytes; nullopt when absent or unreadable.
+  std::optional<std::vector<std::uint16_t>> raw_short_tag(std::uint16_t tag);
 
   struct State {
     std::unique_ptr<ByteStream> stream;

@@ -79,6 +79,11 @@ std::expected<RasterLayout, std::string> read_raster_layout(TiffDecoder& decoder
     map.insert(map.end(), blue, blue + n);
     l.color_map = std::move(map);
     l.photometric = PHOTOMETRIC_PALETTE;
+  } else if (auto raw = decoder.raw_short_tag(TIFFTAG_COLORMAP)) {
+    // libtiff drops a ColorMap of the wrong length; its entries still
+    // colour the indices they cover.
+    l.color_map = std::move(*raw);
+    l.photometric = PHOTOMETRIC_PALETTE;
   }
   if (TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &u16) == 1) l.planar = u16 == PLANARCONFIG_SEPARATE;
 

@@ -133,6 +133,29 @@ TEST(RenderRasterTest, PixelsOfEveryKind) {
   }
 }
 
+TEST(RenderRasterTest, ColorMapTooShortForAnIndex) {
+  TempDir dir;
+  IfdSpec s = spec(2, 1, 4, {0x3A});  // indices 3 and 10
+  s.photometric = PHOTOMETRIC_PALETTE;
+  std::vector<std::uint16_t> map(48);
+  for (std::size_t i = 0; i < map.size(); ++i) map[i] = static_cast<std::uint16_t>(i * 1000);
+  s.color_map = map;
+  testing::write_tiff(dir / "a.tif", {s});
+  auto bytes = testing::read_bytes(dir / "a.tif");
+  // Declare only 40 of the 48 entries.
+  const std::size_t ifd = testing::ifd_offset(bytes, 0);
+  for (std::size_t e = 0; e < bytes[ifd]; ++e) {
+    const std::size_t entry = ifd + 2 + 12 * e;
+    if ((bytes[entry] | bytes[entry + 1] << 8) == TIFFTAG_COLORMAP) bytes[entry + 4] = 40;
+  }
+  testing::write_bytes(dir / "short.tif", bytes);
+  auto r = render_file(dir / "short.tif");
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(r->channels, 3);
+  // Index 10 takes red from entry 10 and green from 26; blue (42) is missing.
+  EXPECT_EQ(pixels_of(*r), (std::vector<Rgba>{{12, 74, 136, 255}, {39, 101, 0, 255}}));
+}
+
 TEST(RenderRasterTest, PartialNoDataCoverage) {
   TempDir dir;
   IfdSpec s = spec(2, 2, 8, {7, 100, 100, 100});
