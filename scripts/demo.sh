@@ -38,7 +38,7 @@ for f in "${samples[@]}"; do
   echo
   echo "== $name"
   out=$("$preview" "$f") || { echo "preview failed ($?)"; status=1; continue; }
-  echo "$out" | head -n 40
+  head -n 40 <<<"$out"
   # For an image, save its largest level that fits one render.
   if grep -q '^  level ' <<<"$out"; then
     level=$(grep '^  level ' <<<"$out" | awk '{split($3,s,"×"); if (s[1]*s[2] <= 8000000) n=$2} END {sub(":","",n); print n}')

@@ -12,7 +12,8 @@
 namespace brindle::host {
 
 std::expected<HostSegment, std::string> HostSegment::create(std::size_t size) {
-  std::string name = "/" + unique_name("brindle-preview");
+  std::string name(1, '/');
+  name += unique_name("brindle-preview");
   Fd fd(::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!fd.valid()) return std::unexpected("shm_open " + name + ": " + os_error_text(errno));
   void* mapping = nullptr;

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -13,23 +14,6 @@ namespace {
 std::uint32_t get_u32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-// recv() until `len` bytes arrived. Returns the count received before end of
-// stream (< len), or an error.
-std::expected<std::size_t, std::string> recv_exact(int fd, void* buf, std::size_t len) {
-  std::size_t got = 0;
-  auto* p = static_cast<std::uint8_t*>(buf);
-  while (got < len) {
-    const ssize_t n = ::recv(fd, p + got, len - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(os_error_text(errno));
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return got;
 }
 
 std::string premature_end() { return "premature end of input while reading a message"; }
@@ -59,20 +43,51 @@ std::expected<Fd, std::string> connect_to_host(std::string_view name) {
   return fd;
 }
 
-std::expected<std::optional<FramedMessage>, std::string> read_message(int fd) {
+namespace {
+
+// Receives from the socket; recv() is retried only when interrupted.
+struct SocketSource {
+  int fd;
+  std::expected<std::size_t, std::string> some(void* buf, std::size_t len) {
+    for (;;) {
+      const ssize_t n = ::recv(fd, buf, len, 0);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) return std::unexpected(os_error_text(errno));
+    }
+  }
+};
+
+struct MemorySource {
+  std::span<const std::uint8_t> bytes;
+  std::expected<std::size_t, std::string> some(void* buf, std::size_t len) {
+    const std::size_t n = std::min(len, bytes.size());
+    if (n) std::memcpy(buf, bytes.data(), n);
+    bytes = bytes.subspan(n);
+    return n;
+  }
+};
+
+// Fills `len` bytes; end of stream before that is an error.
+template <typename Source>
+std::expected<void, std::string> exactly(Source& src, void* buf, std::size_t len) {
+  auto* p = static_cast<std::uint8_t*>(buf);
+  for (std::size_t got = 0; got < len;) {
+    auto n = src.some(p + got, len - got);
+    if (!n) return std::unexpected(n.error());
+    if (*n == 0) return std::unexpected(premature_end());
+    got += *n;
+  }
+  return {};
+}
+
+template <typename Source>
+std::expected<std::optional<FramedMessage>, std::string> read_framed(Source& src) {
   std::uint8_t header[8];
   // The first receive alone decides whether the peer ended cleanly.
-  ssize_t first;
-  do {
-    first = ::recv(fd, header, sizeof header, 0);
-  } while (first < 0 && errno == EINTR);
-  if (first < 0) return std::unexpected(os_error_text(errno));
-  if (first == 0) return std::optional<FramedMessage>{};
-  if (first < 8) {
-    auto rest = recv_exact(fd, header + first, 8 - static_cast<std::size_t>(first));
-    if (!rest) return std::unexpected(rest.error());
-    if (*rest < 8 - static_cast<std::size_t>(first)) return std::unexpected(premature_end());
-  }
+  auto first = src.some(header, sizeof header);
+  if (!first) return std::unexpected(first.error());
+  if (*first == 0) return std::optional<FramedMessage>{};
+  if (auto rest = exactly(src, header + *first, 8 - *first); !rest) return std::unexpected(rest.error());
 
   const std::uint32_t count_minus_one = get_u32(header);
   if (count_minus_one >= MAX_SEGMENT_COUNT)
@@ -85,9 +100,7 @@ std::expected<std::optional<FramedMessage>, std::string> read_message(int fd) {
   msg.segment_sizes.push_back(get_u32(header + 4));
   if (count > 1) {
     std::vector<std::uint8_t> table((count * 4) & ~std::size_t{7});
-    auto got = recv_exact(fd, table.data(), table.size());
-    if (!got) return std::unexpected(got.error());
-    if (*got < table.size()) return std::unexpected(premature_end());
+    if (auto got = exactly(src, table.data(), table.size()); !got) return std::unexpected(got.error());
     for (std::uint32_t i = 1; i < count; ++i) msg.segment_sizes.push_back(get_u32(table.data() + (i - 1) * 4));
   }
 
@@ -98,10 +111,20 @@ std::expected<std::optional<FramedMessage>, std::string> read_message(int fd) {
                            std::to_string(MAX_MESSAGE_WORDS));
 
   msg.words.resize(total);
-  auto got = recv_exact(fd, msg.words.data(), total * 8);
-  if (!got) return std::unexpected(got.error());
-  if (*got < total * 8) return std::unexpected(premature_end());
+  if (auto got = exactly(src, msg.words.data(), total * 8); !got) return std::unexpected(got.error());
   return std::optional<FramedMessage>(std::move(msg));
+}
+
+}  // namespace
+
+std::expected<std::optional<FramedMessage>, std::string> read_message(int fd) {
+  SocketSource src{fd};
+  return read_framed(src);
+}
+
+std::expected<std::optional<FramedMessage>, std::string> read_message(std::span<const std::uint8_t> bytes) {
+  MemorySource src{bytes};
+  return read_framed(src);
 }
 
 std::expected<void, std::string> write_message(int fd, std::span<const std::uint8_t> bytes) {

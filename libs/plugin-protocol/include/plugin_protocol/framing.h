@@ -35,6 +35,8 @@ std::expected<Fd, std::string> connect_to_host(std::string_view name);
 // message boundary. Framing limits (at most 511 segments, at most
 // MAX_MESSAGE_WORDS in all) are checked before the body is read.
 std::expected<std::optional<FramedMessage>, std::string> read_message(int fd);
+// The same, from bytes in memory (for tests and fuzzing).
+std::expected<std::optional<FramedMessage>, std::string> read_message(std::span<const std::uint8_t> bytes);
 
 // Sends all of `bytes` (an encoded message). A closed peer gives an error,
 // never SIGPIPE.
