@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,13 @@ namespace heif = brindle::heif;
 
 struct Sample {
   double seconds = 0;
+  double cpu_seconds = 0;  // user + system of the measured process
   long peak_kib = 0;
 };
+
+double cpu_of(const rusage& u) {
+  return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
 
 // The floor: open, decode to interleaved RGB, release. Nothing else.
 int run_floor(const std::string& path) {
@@ -69,7 +75,28 @@ Sample run_child(const std::vector<std::string>& argv) {
     std::fprintf(stderr, "%s failed\n", argv[0].c_str());
     std::exit(1);
   }
-  return {seconds, usage.ru_maxrss};
+  return {seconds, cpu_of(usage), usage.ru_maxrss};
+}
+
+// utime + stime of a live process, from /proc/PID/stat.
+double cpu_seconds_of(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::size_t at = text.rfind(')');  // the command name may contain blanks
+  if (at == std::string::npos) return -1;
+  std::vector<std::string> fields;
+  std::string field;
+  for (std::size_t i = at + 2; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == ' ') {
+      fields.push_back(field);
+      field.clear();
+    } else {
+      field += text[i];
+    }
+  }
+  // Fields after ")": state is the first; utime and stime are the 12th and 13th.
+  if (fields.size() < 13) return -1;
+  return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 long peak_rss_kib(pid_t pid) {
@@ -95,11 +122,12 @@ Sample run_session(const std::string& exe, const std::string& file, std::size_t*
     if (!level || !level->ok()) std::fprintf(stderr, "render_level %u failed\n", i), std::exit(1);
   }
   const long peak = peak_rss_kib(session->pid());
+  const double cpu = cpu_seconds_of(session->pid());
   const auto exit = session->finish();
   const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
   if (!exit.exited || exit.status != 0) std::fprintf(stderr, "plug-in ended badly\n"), std::exit(1);
   *levels_out = levels;
-  return {seconds, peak};
+  return {seconds, cpu, peak};
 }
 
 double median(std::vector<double> v) {
@@ -107,15 +135,21 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-void report(const char* what, const std::vector<Sample>& samples, double floor_seconds) {
-  std::vector<double> walls;
+struct Floor {
+  double wall = 0;
+  double cpu = 0;
+};
+
+void report(const char* what, const std::vector<Sample>& samples, const Floor& floor) {
+  std::vector<double> walls, cpus;
   long peak = 0;
   for (const auto& s : samples) {
     walls.push_back(s.seconds);
+    cpus.push_back(s.cpu_seconds);
     peak = std::max(peak, s.peak_kib);
   }
-  std::printf("%-28s %9.3f s  %7.2fx floor   peak RSS %7.1f MiB\n", what, median(walls),
-              median(walls) / floor_seconds, peak / 1024.0);
+  std::printf("%-28s wall %7.3f s %6.2fx   cpu %7.3f s %6.2fx   peak RSS %6.1f MiB\n", what, median(walls),
+              median(walls) / floor.wall, median(cpus), median(cpus) / floor.cpu, peak / 1024.0);
 }
 
 }  // namespace
@@ -151,13 +185,17 @@ int main(int argc, char** argv) {
     convert.push_back(run_child({"heif-convert", "--quiet", file, dir.file("out.png")}));
   }
 
-  std::vector<double> floor_walls;
-  for (const auto& s : floor) floor_walls.push_back(s.seconds);
-  const double floor_seconds = median(floor_walls);
+  std::vector<double> floor_walls, floor_cpus;
+  for (const auto& s : floor) {
+    floor_walls.push_back(s.seconds);
+    floor_cpus.push_back(s.cpu_seconds);
+  }
+  const Floor floor_medians{median(floor_walls), median(floor_cpus)};
   std::printf("%s: %u×%u, %zu levels, %d rounds\n", file.c_str(), size->width, size->height, levels, rounds);
-  report("floor (libheif decode, RGB)", floor, floor_seconds);
-  report("heif-viewer session", plugin, floor_seconds);
-  report("heif-convert to PNG", convert, floor_seconds);
+  std::printf("medians; ratios are to the floor; the session's cpu is the plug-in's alone\n");
+  report("floor (libheif decode, RGB)", floor, floor_medians);
+  report("heif-viewer session", plugin, floor_medians);
+  report("heif-convert to PNG", convert, floor_medians);
 
   const auto base = heif::level_size(size->width, size->height, heif::plan_levels(size->width, size->height).back());
   const double plane_mib = 3.0 * size->width * size->height / 1048576.0;

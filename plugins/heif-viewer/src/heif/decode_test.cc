@@ -28,7 +28,8 @@ const std::map<std::string, FixtureSpec>& fixture_specs() {
   static const std::map<std::string, FixtureSpec> specs = {
       {"rgb_300x200", {300, 200, 3}},         {"rgba_301x199", {301, 199, 4}},
       {"rgb_511x511", {511, 511, 3}},         {"rgba_512x512", {512, 512, 4}},
-      {"rgb_4032x3024", {4032, 3024, 3}},     {"rgb_300x200_rot90", {300, 200, 3, 1}},
+      {"rgb_4032x3024", {4032, 3024, 3}},     {"rgb_640x400", {640, 400, 3}},
+      {"rgb_640x400_rot90", {640, 400, 3, 1}},
   };
   return specs;
 }
@@ -160,10 +161,10 @@ TEST_F(HeicFiles, SmallImageBaseIsTheDecodedImage) {
 TEST_F(HeicFiles, RotatedImageIsPlannedAndDecodedUpright) {
   // The edited container really rotates: heif-convert of the rotated file
   // is the plain file turned a quarter anticlockwise.
-  const Raster plain = reference("rgb_300x200");
-  const Raster turned = reference("rgb_300x200_rot90");
-  ASSERT_EQ(turned.width, 200u);
-  ASSERT_EQ(turned.height, 300u);
+  const Raster plain = reference("rgb_640x400");
+  const Raster turned = reference("rgb_640x400_rot90");
+  ASSERT_EQ(turned.width, 400u);
+  ASSERT_EQ(turned.height, 640u);
   for (std::uint32_t y = 0; y < turned.height; ++y) {
     for (std::uint32_t x = 0; x < turned.width; ++x) {
       const std::size_t from = ((static_cast<std::size_t>(x) * plain.width) + (plain.width - 1 - y)) * 4;
@@ -171,7 +172,11 @@ TEST_F(HeicFiles, RotatedImageIsPlannedAndDecodedUpright) {
       ASSERT_EQ(0, std::memcmp(&plain.bytes[from], &turned.bytes[to], 4)) << x << "," << y;
     }
   }
-  expect_levels_match_reference(heic("rgb_300x200_rot90"), turned, {200, 300}, {300});
+  // Levels 320 and 640 are 200 × 320 and 400 × 640, upright.
+  const HeifSource source = heic("rgb_640x400_rot90");
+  EXPECT_EQ(level_size(400, 640, 320).width, 200u);
+  EXPECT_EQ(level_size(400, 640, 320).height, 320u);
+  expect_levels_match_reference(source, turned, {400, 640}, {320, 640});
 }
 
 TEST_F(HeicFiles, BytesDecodeLikeThePath) {
