@@ -6,51 +6,69 @@
 namespace brindle::heif {
 namespace {
 
-// (sum + ⌊n/2⌋) / n without a hardware division per byte. For n < 2^24 the
-// numerator stays below 2^32, where multiplying by ⌈2^64/n⌉ and keeping the
-// high 64 bits is exact; larger windows divide plainly.
-class RoundingDivider {
+// Rounded averages, (sum + ⌊n/2⌋) / n, for every window of one target row.
+// Dividing by n is replaced by multiplying with ⌈2^64/n⌉ and keeping the
+// high 64 bits, exact while the numerator stays below 2^32, i.e. for
+// n < 2^24 (sums are at most 255·n); n = 1 has no such multiplier and adds
+// the numerator through a mask instead. Window heights take at most two
+// values in a reduction, so the tables for the last two are kept.
+class RowDivisors {
  public:
-  explicit RoundingDivider(std::uint64_t n) : n_(n), half_(n / 2) {
-    if (n_ >= 2 && n_ < (1u << 24)) magic_ = (std::numeric_limits<std::uint64_t>::max() / n_) + 1;
-  }
-  std::uint64_t n() const { return n_; }
-  std::uint8_t operator()(std::uint64_t sum) const {
-    const std::uint64_t num = sum + half_;
-    std::uint64_t q;
-    if (n_ == 1) {
-      q = num;
-    } else if (magic_ != 0) {
-      q = static_cast<std::uint64_t>((static_cast<unsigned __int128>(num) * magic_) >> 64);
-    } else {
-      q = num / n_;
+  static constexpr std::uint64_t FAST_LIMIT = 1u << 24;
+
+  RowDivisors(const std::vector<std::uint32_t>& widths) : widths_(widths) {}
+
+  struct Table {
+    std::uint32_t rows = 0;
+    std::vector<std::uint64_t> magic, half, pass;
+  };
+
+  const Table& for_rows(std::uint32_t rows) {
+    for (const auto& t : tables_) {
+      if (t.rows == rows) return t;
     }
-    return static_cast<std::uint8_t>(q);  // an average of bytes is a byte
+    Table& t = tables_[next_];
+    next_ ^= 1;
+    t.rows = rows;
+    t.magic.resize(widths_.size());
+    t.half.resize(widths_.size());
+    t.pass.resize(widths_.size());
+    for (std::size_t x = 0; x < widths_.size(); ++x) {
+      const std::uint64_t n = static_cast<std::uint64_t>(rows) * widths_[x];
+      t.magic[x] = n == 1 ? 0 : std::numeric_limits<std::uint64_t>::max() / n + 1;
+      t.pass[x] = n == 1 ? ~std::uint64_t{0} : 0;
+      t.half[x] = n / 2;
+    }
+    return t;
+  }
+
+  static std::uint8_t average(const Table& t, std::size_t x, std::uint64_t sum) {
+    const std::uint64_t num = sum + t.half[x];
+    const auto q = static_cast<std::uint64_t>((static_cast<unsigned __int128>(num) * t.magic[x]) >> 64);
+    return static_cast<std::uint8_t>(q + (num & t.pass[x]));
   }
 
  private:
-  std::uint64_t n_;
-  std::uint64_t half_;
-  std::uint64_t magic_ = 0;
+  const std::vector<std::uint32_t>& widths_;
+  std::array<Table, 2> tables_;
+  unsigned next_ = 0;
 };
 
-// Window sizes take few distinct values (usually two per axis), so a tiny
-// cache spares recomputing the reciprocal for every pixel.
-class DividerCache {
+// Windows too large for the multiplier divide plainly.
+class PlainDivisors {
  public:
-  const RoundingDivider& get(std::uint64_t n) {
-    for (const auto& d : entries_) {
-      if (d.n() == n) return d;
-    }
-    next_ = (next_ + 1) % entries_.size();
-    entries_[next_] = RoundingDivider(n);
-    return entries_[next_];
+  PlainDivisors(const std::vector<std::uint32_t>& widths) : widths_(widths) {}
+  struct Table {
+    std::uint32_t rows;
+  };
+  Table for_rows(std::uint32_t rows) const { return {rows}; }
+  std::uint8_t average(const Table& t, std::size_t x, std::uint64_t sum) const {
+    const std::uint64_t n = static_cast<std::uint64_t>(t.rows) * widths_[x];
+    return static_cast<std::uint8_t>((sum + n / 2) / n);
   }
 
  private:
-  std::array<RoundingDivider, 4> entries_{RoundingDivider(1), RoundingDivider(1), RoundingDivider(1),
-                                          RoundingDivider(1)};
-  std::size_t next_ = 0;
+  const std::vector<std::uint32_t>& widths_;
 };
 
 std::uint32_t window_start(std::uint32_t s, std::uint32_t t, std::uint32_t i) {
@@ -67,16 +85,16 @@ std::uint32_t window_end(std::uint32_t s, std::uint32_t t, std::uint32_t i, std:
 // Per target row: sum the window's source rows column by column, then sum
 // each target pixel's columns. Every source byte is added once per target
 // row whose window covers it.
-template <unsigned CHANNELS, class Acc>
+template <unsigned CHANNELS, class Acc, class Divisors>
 void resample(const PixelSource& src, std::uint32_t tw, std::uint32_t th, std::uint8_t* out) {
   const std::size_t row_bytes = static_cast<std::size_t>(src.width) * CHANNELS;
-  std::vector<std::uint32_t> x0(tw), x1(tw);
+  std::vector<std::uint32_t> x0(tw), widths(tw);
   for (std::uint32_t x = 0; x < tw; ++x) {
     x0[x] = window_start(src.width, tw, x);
-    x1[x] = window_end(src.width, tw, x, x0[x]);
+    widths[x] = window_end(src.width, tw, x, x0[x]) - x0[x];
   }
   std::vector<Acc> columns(row_bytes);
-  DividerCache dividers;
+  Divisors divisors(widths);
   const std::uint8_t* base = src.bytes.data();
 
   for (std::uint32_t y = 0; y < th; ++y) {
@@ -88,17 +106,16 @@ void resample(const PixelSource& src, std::uint32_t tw, std::uint32_t th, std::u
       row = base + r * src.stride;
       for (std::size_t i = 0; i < row_bytes; ++i) columns[i] += row[i];
     }
-    const std::uint64_t rows = y1 - y0;
+    const auto& table = divisors.for_rows(y1 - y0);
     std::uint8_t* dst = out + static_cast<std::size_t>(y) * tw * 4;
     for (std::uint32_t x = 0; x < tw; ++x, dst += 4) {
-      const RoundingDivider& divide = dividers.get(rows * (x1[x] - x0[x]));
       const Acc* col = columns.data() + static_cast<std::size_t>(x0[x]) * CHANNELS;
-      const Acc* col_end = columns.data() + static_cast<std::size_t>(x1[x]) * CHANNELS;
+      const Acc* col_end = col + static_cast<std::size_t>(widths[x]) * CHANNELS;
       std::uint64_t sums[CHANNELS] = {};
       for (; col < col_end; col += CHANNELS) {
         for (unsigned c = 0; c < CHANNELS; ++c) sums[c] += col[c];
       }
-      for (unsigned c = 0; c < CHANNELS; ++c) dst[c] = divide(sums[c]);
+      for (unsigned c = 0; c < CHANNELS; ++c) dst[c] = divisors.average(table, x, sums[c]);
       if constexpr (CHANNELS == 3) dst[3] = 255;
     }
   }
@@ -106,13 +123,17 @@ void resample(const PixelSource& src, std::uint32_t tw, std::uint32_t th, std::u
 
 template <unsigned CHANNELS>
 void resample_channels(const PixelSource& src, std::uint32_t tw, std::uint32_t th, std::uint8_t* out) {
+  // Upper bounds of a window's rows and columns.
+  const std::uint64_t most_rows = src.height / th + 1;
+  const std::uint64_t most_columns = src.width / tw + 1;
   // A column sum over at most this many rows cannot overflow 32 bits.
-  constexpr std::uint32_t U32_SAFE_ROWS = 0xFFFFFFFFu / 255u;
-  const std::uint32_t most_rows = src.height / th + 1;
-  if (most_rows <= U32_SAFE_ROWS) {
-    resample<CHANNELS, std::uint32_t>(src, tw, th, out);
+  constexpr std::uint64_t U32_SAFE_ROWS = 0xFFFFFFFFu / 255u;
+  if (most_rows * most_columns < RowDivisors::FAST_LIMIT) {
+    resample<CHANNELS, std::uint32_t, RowDivisors>(src, tw, th, out);
+  } else if (most_rows <= U32_SAFE_ROWS) {
+    resample<CHANNELS, std::uint32_t, PlainDivisors>(src, tw, th, out);
   } else {
-    resample<CHANNELS, std::uint64_t>(src, tw, th, out);
+    resample<CHANNELS, std::uint64_t, PlainDivisors>(src, tw, th, out);
   }
 }
 

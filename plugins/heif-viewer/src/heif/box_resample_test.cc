@@ -61,14 +61,19 @@ TEST(BoxResample, HonoursRowStride) {
 }
 
 TEST(BoxResample, LargeWindowsDivideExactly) {
-  // 5000 × 4000 of 255 in one window (n = 20,000,000, past the fast
-  // reciprocal) and one odd byte: the average must still be exact.
-  Raster src{5000, 4000, 3, Bytes(5000u * 4000u * 3u, 255)};
-  src.bytes[0] = 0;
-  auto out = box_resample(view(src), 1, 1);
-  ASSERT_TRUE(out) << out.error();
-  EXPECT_EQ(*out, testing::reference_box(src, 1, 1).bytes);
-  EXPECT_EQ((*out)[0], 255);  // 255 - 255/20M rounds back to 255
+  // Windows past the fast reciprocal (n ≥ 2^24), and one whose column sums
+  // no longer fit 32 bits (more than 16,843,009 rows of 255).
+  const struct {
+    std::uint32_t sw, sh, tw, th;
+  } cases[] = {{5000, 4000, 1, 1}, {5000, 4000, 3, 2}, {1, 16'843'010, 1, 1}, {1, 16'843'010, 1, 3}};
+  for (const auto& c : cases) {
+    Raster src{c.sw, c.sh, 3, Bytes(static_cast<std::size_t>(c.sw) * c.sh * 3, 255)};
+    src.bytes[0] = 0;
+    src.bytes[src.bytes.size() - 1] = 17;
+    auto out = box_resample(view(src), c.tw, c.th);
+    ASSERT_TRUE(out) << out.error();
+    EXPECT_EQ(*out, testing::reference_box(src, c.tw, c.th).bytes) << c.sw << "x" << c.sh << " -> " << c.tw << "x" << c.th;
+  }
 }
 
 TEST(BoxResample, RejectsMalformedRequests) {
