@@ -51,14 +51,14 @@ RenderedRaster finish_raster(const SampleAccumulator& acc, const RasterLayout& l
   const std::size_t n = static_cast<std::size_t>(g.width) * g.height;
   const std::size_t bands = static_cast<std::size_t>(acc.bands);
 
-  std::vector<float> averages(bands * n, 0.0f);
+  // Averages are recomputed where needed instead of kept in a second
+  // list of bands x n floats.
   std::vector<BandRange> own(bands, {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()});
   for (std::size_t p = 0; p < n; ++p) {
     const std::uint32_t c = acc.counts[p];
     if (c == 0) continue;
     for (std::size_t b = 0; b < bands; ++b) {
       const float avg = acc.sums[p * bands + b] / static_cast<float>(c);
-      averages[p * bands + b] = avg;
       if (std::isfinite(avg)) {
         own[b].min = std::min(own[b].min, avg);
         own[b].max = std::max(own[b].max, avg);
@@ -89,7 +89,8 @@ RenderedRaster finish_raster(const SampleAccumulator& acc, const RasterLayout& l
         px[0] = px[1] = px[2] = px[3] = 0;
         continue;
       }
-      const float* avg = &averages[p * bands];
+      float avg[3];
+      for (std::size_t b = 0; b < bands; ++b) avg[b] = acc.sums[p * bands + b] / static_cast<float>(c);
       if (bands == 1) {
         std::uint8_t v = map_to_byte(mappings[0], avg[0]);
         if (l.photometric == PHOTOMETRIC_MINISWHITE) v = static_cast<std::uint8_t>(255 - v);

@@ -117,6 +117,10 @@ std::vector<PixelCase> pixel_cases() {
     IfdSpec s = spec(3, 1, 16, as_bytes<std::uint16_t>({0, 100, 200}));
     s.gdal_nodata = "0"s + '\0';
     cases.push_back({"no-data", s, 1, {{0, 0, 0, 0}, grey(0), grey(255)}});
+    s.gdal_nodata = "100.5"s + '\0';  // matches no integer sample
+    cases.push_back({"fractional no-data", s, 1, {grey(0), grey(128), grey(255)}});
+    s.gdal_nodata = "nan"s + '\0';
+    cases.push_back({"NaN no-data", s, 1, {grey(0), grey(128), grey(255)}});
   }
   return cases;
 }
@@ -204,6 +208,19 @@ TEST(RenderRasterTest, FactorGeometry) {
     EXPECT_EQ(zero->pixels, one->pixels);
     EXPECT_EQ(pixels_of(*one), box_average(v, 5, 3, 1)) << name;
   }
+}
+
+TEST(RenderRasterTest, FactorsBeyondTwoHundredFiftySix) {
+  TempDir dir;
+  std::vector<std::uint8_t> v(600 * 3);
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>((i * 7) % 256);
+  testing::write_tiff(dir / "a.tif", {spec(600, 3, 8, v)});
+  auto r = render_file(dir / "a.tif", 512);
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(pixels_of(*r), box_average(v, 600, 3, 512));
+  r = render_file(dir / "a.tif", 256);
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(pixels_of(*r), box_average(v, 600, 3, 256));
 }
 
 TEST(RenderRasterTest, DecodesOnlyTheStripsUnderTheWindow) {

@@ -6,6 +6,8 @@
 namespace brindle::tiff {
 namespace {
 
+}  // namespace
+
 std::size_t element_size(SampleKind kind) {
   switch (kind) {
     case SampleKind::u8:
@@ -23,6 +25,8 @@ std::size_t element_size(SampleKind kind) {
   }
   return 1;
 }
+
+namespace {
 
 template <typename T>
 T load(const std::uint8_t* p) {
@@ -43,11 +47,6 @@ void convert_rows(const ChunkData& c, std::uint64_t row_elements, float* out, F 
 std::expected<void, std::string> convert_packed(const ChunkData& c, std::vector<float>& out) {
   const unsigned bits = c.bits_per_sample;
   const std::uint64_t row_bytes = (bits * c.samples_per_pixel * c.stored_width + 7) / 8;
-  const std::uint64_t required = row_bytes * c.height;
-  if (c.bytes.size() < required) {
-    return std::unexpected("packed chunk has " + std::to_string(c.bytes.size()) + " bytes, expected " +
-                           std::to_string(required) + " (" + std::to_string(bits) + "-bit)");
-  }
   const std::uint64_t take = c.samples_per_pixel * c.width;
   float* dst = out.data();
   for (std::uint32_t r = 0; r < c.height; ++r) {
@@ -105,21 +104,37 @@ float half_to_float(std::uint16_t h) {
   return std::bit_cast<float>(bits);
 }
 
-std::expected<void, std::string> convert_chunk(const ChunkData& c, std::vector<float>& out) {
+std::expected<void, std::string> check_chunk_size(const ChunkData& c) {
   const std::uint64_t expected = c.samples_per_pixel * c.width * c.height;
-  out.resize(static_cast<std::size_t>(expected));
   if (expected == 0) return {};
-  if (c.kind == SampleKind::packed) return convert_packed(c, out);
-
-  const std::size_t size = element_size(c.kind);
+  if (c.kind == SampleKind::packed) {
+    const unsigned bits = c.bits_per_sample;
+    const std::uint64_t row_bytes = (bits * c.samples_per_pixel * c.stored_width + 7) / 8;
+    const std::uint64_t required = row_bytes * c.height;
+    if (c.bytes.size() < required) {
+      return std::unexpected("packed chunk has " + std::to_string(c.bytes.size()) + " bytes, expected " +
+                             std::to_string(required) + " (" + std::to_string(bits) + "-bit)");
+    }
+    return {};
+  }
   const std::uint64_t row_elements = c.samples_per_pixel * c.stored_width;
   // The data of the last row ends after `width` pixels; the stored padding
   // beyond it need not be there.
   const std::uint64_t needed = row_elements * (c.height - 1) + c.samples_per_pixel * c.width;
-  const std::uint64_t have = c.bytes.size() / size;
+  const std::uint64_t have = c.bytes.size() / element_size(c.kind);
   if (have < needed) {
     return std::unexpected("chunk has " + std::to_string(have) + " samples, expected " + std::to_string(expected));
   }
+  return {};
+}
+
+std::expected<void, std::string> convert_chunk(const ChunkData& c, std::vector<float>& out) {
+  const std::uint64_t expected = c.samples_per_pixel * c.width * c.height;
+  if (auto ok = check_chunk_size(c); !ok) return ok;
+  out.resize(static_cast<std::size_t>(expected));
+  if (expected == 0) return {};
+  if (c.kind == SampleKind::packed) return convert_packed(c, out);
+  const std::uint64_t row_elements = c.samples_per_pixel * c.stored_width;
   float* dst = out.data();
   switch (c.kind) {
     case SampleKind::u8: convert_rows<std::uint8_t>(c, row_elements, dst, [](auto v) { return float(v); }); break;

@@ -37,6 +37,13 @@ struct ChunkData {
 // "chunk has {} samples, expected {}".
 std::expected<void, std::string> convert_chunk(const ChunkData& chunk, std::vector<float>& out);
 
+// The size check of convert_chunk alone, for callers that read the
+// elements in place: the same error texts.
+std::expected<void, std::string> check_chunk_size(const ChunkData& chunk);
+
+// The byte size of one element of a whole-byte kind (1 for packed).
+std::size_t element_size(SampleKind kind);
+
 // IEEE 754 binary16 to binary32, subnormals, infinities and NaN included.
 float half_to_float(std::uint16_t half);
 
