@@ -4,7 +4,10 @@
 #include <llvm/Demangle/ItaniumDemangle.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <memory>
+#include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 namespace brindle::exe {
@@ -219,6 +222,56 @@ class BoundedParser : public id::AbstractManglingParser<BoundedParser, NodeArena
   unsigned depth_ = 0;
 };
 
+// Measures the tree that printing `root` would walk: substitutions make the
+// parsed names a DAG, and a short name whose parts refer back to each other
+// twice per level prints exponentially many characters. Nodes are counted
+// as the printer visits them (shared ones once per use), with the walk
+// memoised per node so that the measuring itself stays linear.
+class PrintSizeGuard {
+ public:
+  // True when printing stays within CXX_DEMANGLE_MAX_PRINTED_NODES nodes and
+  // CXX_DEMANGLE_MAX_DEPTH levels.
+  bool acceptable(const id::Node* root) { return count(root) <= CXX_DEMANGLE_MAX_PRINTED_NODES && !too_deep_; }
+
+ private:
+  std::uint64_t count(const id::Node* n) {
+    if (n == nullptr) return 0;
+    if (auto it = memo_.find(n); it != memo_.end()) return it->second;
+    if (depth_ >= CXX_DEMANGLE_MAX_DEPTH) {
+      too_deep_ = true;
+      return 0;
+    }
+    ++depth_;
+    memo_[n] = 0;  // a reference cycle counts once; the printer breaks it too
+    std::uint64_t total = 1;
+    n->visit([&](const auto* concrete) {
+      using Concrete = std::remove_cvref_t<decltype(*concrete)>;
+      if constexpr (std::is_same_v<Concrete, id::ForwardTemplateReference>) {
+        total += count(concrete->Ref);  // prints its target, which match() does not expose
+      } else {
+        concrete->match([&](const auto&... args) { (add(total, args), ...); });
+      }
+    });
+    --depth_;
+    total = std::min(total, CXX_DEMANGLE_MAX_PRINTED_NODES + 1);
+    memo_[n] = total;
+    return total;
+  }
+
+  template <class T>
+  void add(std::uint64_t& total, const T& arg) {
+    if constexpr (std::is_convertible_v<T, const id::Node*>) {
+      total += count(arg);
+    } else if constexpr (std::is_same_v<T, id::NodeArray>) {
+      for (const id::Node* child : arg) total += count(child);
+    }
+  }
+
+  std::unordered_map<const id::Node*, std::uint64_t> memo_;
+  unsigned depth_ = 0;
+  bool too_deep_ = false;
+};
+
 }  // namespace
 
 std::optional<std::string> demangle_rust(std::string_view name) {
@@ -233,7 +286,7 @@ std::optional<std::string> demangle_cxx(std::string_view name) {
   if (!name.starts_with("_Z") && !name.starts_with("__Z")) return std::nullopt;
   BoundedParser parser(name.data(), name.data() + name.size());
   id::Node* ast = parser.parse();
-  if (!ast) return std::nullopt;
+  if (!ast || !PrintSizeGuard().acceptable(ast)) return std::nullopt;
   llvm::itanium_demangle::OutputBuffer ob;
   if (!llvm::itanium_demangle::initializeOutputBuffer(nullptr, nullptr, ob, 256)) return std::nullopt;
   ast->print(ob);

@@ -2,10 +2,12 @@
 // `_ZN…E` and `_R`) first, then the Itanium C++ ABI.
 //
 // Hostile names are safe: the legacy scheme is decoded without recursion,
-// and the C++ parser stops at a fixed nesting depth, so neither deep nesting
-// nor megabyte-long names can exhaust the stack.
+// the C++ parser stops at a fixed nesting depth, and a C++ name whose
+// back-references would print an exponentially long text is refused, so
+// neither deep nesting nor megabyte-long names exhaust the stack or memory.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,8 @@ namespace brindle::exe {
 
 // Nesting limit of the C++ parser, counted over its recursive productions.
 inline constexpr unsigned CXX_DEMANGLE_MAX_DEPTH = 256;
+// Largest number of name parts a C++ rendering may print.
+inline constexpr std::uint64_t CXX_DEMANGLE_MAX_PRINTED_NODES = 1 << 20;
 
 // The demangled form of `name`, or nothing when no demangler changes it.
 std::optional<std::string> demangle_symbol(std::string_view name);

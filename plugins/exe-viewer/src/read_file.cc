@@ -50,16 +50,22 @@ FileBuffer::~FileBuffer() {
 }
 
 std::expected<FileBytes, std::string> read_whole_file(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return std::unexpected("file name contained an unexpected NUL byte");
+  if (path.find('\0') != std::string_view::npos) return std::unexpected(std::string(ERR_NUL_IN_PATH));
   std::string cpath(path);
-  Fd fd(::open(cpath.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
+  // below anyway.
+  Fd fd(::open(cpath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) return std::unexpected(os_error(errno));
-
-  // Sized from the reported length; a file that turns out longer (or
-  // reports no length, like a pipe) grows the buffer by doubling.
-  std::size_t capacity = 0;
   struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) capacity = static_cast<std::size_t>(st.st_size);
+  if (::fstat(fd.get(), &st) != 0) return std::unexpected(os_error(errno));
+  // A device or pipe can stream without end (/dev/zero) and would grow the
+  // buffer until memory runs out. Directories go on to fail in read() with
+  // the system's own error.
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::unexpected(std::string(ERR_NOT_REGULAR));
+
+  // Sized from the reported length; a file that turns out longer (procfs
+  // files report 0) grows the buffer by doubling.
+  std::size_t capacity = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
   auto data = FileBuffer::allocate(capacity);
   if (!data) return std::unexpected(data.error());
   std::size_t filled = 0;

@@ -43,9 +43,13 @@ class FileBytes {
   std::size_t size_ = 0;
 };
 
+inline constexpr std::string_view ERR_NUL_IN_PATH = "file name contained an unexpected NUL byte";
+inline constexpr std::string_view ERR_NOT_REGULAR = "not a regular file";
+
 // The file's bytes, or the operating system's description of the failure
 // followed by " (os error N)". A path holding a zero byte is refused with
-// "file name contained an unexpected NUL byte" before any system call.
+// ERR_NUL_IN_PATH before any system call; devices, pipes and sockets with
+// ERR_NOT_REGULAR, since they may never reach an end.
 std::expected<FileBytes, std::string> read_whole_file(std::string_view path);
 
 }  // namespace brindle::exe

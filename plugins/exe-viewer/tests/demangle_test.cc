@@ -68,6 +68,25 @@ TEST(DemangleSymbol, HostileNamesNeitherCrashNorHang) {
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(got->size(), 300000u * 5 - 2);
 
+  // Back-references that double the printed text at every level: 40
+  // levels would print about 10^12 characters; 10 levels print 61 kB.
+  auto substitution = [](int index) {  // S_, S0_, S1_, ... in base 36
+    if (index == 0) return std::string("S_");
+    std::string digits;
+    for (int i = index - 1; digits.empty() || i > 0; i /= 36) digits.insert(0, 1, "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[i % 36]);
+    return "S" + digits + "_";
+  };
+  auto doubling = [&](int levels) {
+    std::string name = "_Z1fPFviiE";
+    for (int k = 0, index = 1; k < levels; ++k, index += 2)
+      name += "PFv" + substitution(index) + substitution(index) + "E";
+    return name;
+  };
+  EXPECT_FALSE(demangle_symbol(doubling(40)).has_value());
+  auto ten = demangle_symbol(doubling(10));
+  ASSERT_TRUE(ten.has_value());
+  EXPECT_EQ(ten->size(), 61301u);
+
   // Moderate nesting that real code can produce still demangles.
   std::string pointers = "_Z1f" + std::string(40, 'P') + "iv";
   EXPECT_TRUE(demangle_symbol(pointers).has_value());

@@ -36,6 +36,8 @@ TEST(ExeViewer, ReadFailuresAndEmptyInput) {
       {"/", "read /: Is a directory (os error 21)"},
       {std::string("/tmp/a\0b", 8), "read " + std::string("/tmp/a\0b", 8) + ": file name contained an unexpected NUL byte"},
       {"/tmp/\xFF", "read /tmp/\xEF\xBF\xBD: No such file or directory (os error 2)"},
+      // Devices could stream forever: refused instead of read to the end.
+      {"/dev/zero", "read /dev/zero: not a regular file"},
   };
   for (const auto& c : cases) {
     auto r = viewer.render(RenderSource::from_path(c.path));
