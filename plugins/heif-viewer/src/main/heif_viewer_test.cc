@@ -48,7 +48,7 @@ std::string loader_text(const std::string& dir, const char* symbol) {
 // libheif.so.1 first: the render reply, 0x1E, the render_level reply.
 std::string viewer_replies_with_library_in(const std::string& dir) {
   const std::vector<std::string> env = {"LD_LIBRARY_PATH=" + dir};
-  auto run = testing::run_process({HEIF_NOTICE_PROBE, "/nonexistent/picture.heic"}, &env);
+  auto run = testing::run_process({HEIF_VIEWER_DRIVER, "/nonexistent/picture.heic"}, &env);
   EXPECT_TRUE(run) << run.error();
   if (!run) return {};
   EXPECT_EQ(run->exit_status, 0);
@@ -85,10 +85,54 @@ TEST(InstallNotice, AnsweredWhenTheLibraryCannotBeUsed) {
 
 TEST(InstallNotice, NotAnsweredWithAWorkingLibrary) {
   // The same driver with the system libheif reports the missing file.
-  auto run = testing::run_process({HEIF_NOTICE_PROBE, "/nonexistent/picture.heic"});
+  auto run = testing::run_process({HEIF_VIEWER_DRIVER, "/nonexistent/picture.heic"});
   ASSERT_TRUE(run) << run.error();
   EXPECT_TRUE(run->out.starts_with("error 0 libheif could not open the file: ")) << run->out;
   EXPECT_TRUE(run->out.ends_with("\x1E" "error 0 render_level before render")) << run->out;
+}
+
+// A scripted libheif acts out one failure at a time and logs every object
+// it hands out and takes back, so each path shows its message and that
+// images, handles and contexts were released, in that order.
+TEST(ScriptedLibheif, EveryPathReleasesInOrder) {
+  const std::string table = [] {
+    const Payload p = level_table_payload(4, 2, std::vector<std::uint32_t>{4});
+    return std::string(p.begin(), p.end());
+  }();
+  const std::string level = [] {
+    const Payload p = encode_single_frame(3, 8, 4, 2,
+                                          Bytes{1,  2,  3,  255, 4,  5,  6,  255, 7,  8,  9,  255, 10, 11, 12, 255,
+                                                13, 14, 15, 255, 16, 17, 18, 255, 19, 20, 21, 255, 22, 23, 24, 255});
+    return std::string(p.begin(), p.end());
+  }();
+  const std::string probed = "ctx+ handle+ handle- ctx- " + table + "\x1E";
+  const std::string decoded = "ctx+ handle+ image+ image- handle- ctx- ";
+  const std::string no_document = "\x1E" "error 0 render_level before render";
+  const struct {
+    std::string fault, replies;
+  } cases[] = {
+      {"none", probed + decoded + level},
+      {"alloc", "error 0 heif_context_alloc failed" + no_document},
+      {"read", "ctx+ ctx- error 0 libheif could not open the file:  (libheif error 2.100)" + no_document},
+      {"primary_null", "ctx+ ctx- error 0 no primary image" + no_document},
+      {"primary_error",
+       "ctx+ handle+ handle- ctx- error 0 no primary image: \xEF\xBF\xBDno item (libheif error 7.3)" + no_document},
+      {"empty", "ctx+ handle+ handle- ctx- error 0 container reports an empty image" + no_document},
+      {"decode_error", probed + decoded + "error 0 libheif could not decode the image: bad stream (libheif error 4.100)"},
+      {"null_image", probed + "ctx+ handle+ handle- ctx- error 0 libheif returned no image"},
+      {"size_mismatch", probed + decoded + "error 0 decoded 5\u00D72 but the container reported 4\u00D72"},
+      {"negative_size", probed + decoded + "error 0 decoded 0\u00D72 but the container reported 4\u00D72"},
+      {"no_plane", probed + decoded + "error 0 decoder returned no interleaved RGB plane"},
+      {"short_stride", probed + decoded + "error 0 decoder returned no interleaved RGB plane"},
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> env = {"LD_LIBRARY_PATH=" + std::string(HEIF_STAND_IN_ROOT) + "/scripted",
+                                          "HEIF_STAND_IN_FAULT=" + c.fault};
+    auto run = testing::run_process({HEIF_VIEWER_DRIVER, "/any/picture.heic"}, &env);
+    ASSERT_TRUE(run) << run.error();
+    EXPECT_EQ(run->exit_status, 0) << c.fault;
+    EXPECT_EQ(run->out, c.replies) << c.fault;
+  }
 }
 
 class ViewerWithFiles : public ::testing::Test {

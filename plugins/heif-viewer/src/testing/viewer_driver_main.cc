@@ -1,8 +1,9 @@
 // Runs one viewer the way the request loop would: `render` of argv[1], then
 // `render_level` 0. Writes the render payload to standard output as it is
 // (or "error <code> <message>"), a record separator (0x1E), then the
-// render_level outcome the same way. The notice tests start it with
-// LD_LIBRARY_PATH pointing at a stand-in libheif.
+// render_level outcome the same way. Tests start it with
+// LD_LIBRARY_PATH pointing at a stand-in libheif (the notice and the
+// scripted-libheif tests).
 #include <cstdio>
 #include <string>
 
