@@ -68,10 +68,7 @@ std::expected<std::optional<Message>, std::string> HostSession::read_message() {
   return std::optional<Message>(std::move(*message));
 }
 
-std::expected<Reply, std::string> HostSession::request(RequestBody body, std::uint64_t output_size) {
-  auto output = HostSegment::create(output_size);
-  if (!output) return std::unexpected(output.error());
-  set_output(body, output->name());
+std::expected<Response, std::string> HostSession::exchange(RequestBody body) {
   const std::uint64_t id = next_request_id_++;
   if (auto sent = send_bytes(encode_message(Request{id, std::move(body)})); !sent)
     return std::unexpected("sending request: " + sent.error());
@@ -82,20 +79,29 @@ std::expected<Reply, std::string> HostSession::request(RequestBody body, std::ui
     auto* response = std::get_if<Response>(&**message);
     if (!response) continue;
     if (response->request_id != id) return std::unexpected("response for another request");
-    Reply reply;
-    if (auto* err = std::get_if<RESPONSE_ERROR>(&response->body)) {
-      reply.error_code = err->code;
-      reply.error_message = err->message;
-    } else if (auto* written = std::get_if<RESPONSE_WRITTEN>(&response->body)) {
-      reply.written = written->value;
-      auto bytes = output->bytes();
-      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(written->value, bytes.size()));
-      reply.payload.emplace(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
-    } else {
-      return std::unexpected("unexpected response kind " + std::to_string(response->body.index()));
-    }
-    return reply;
+    return std::move(*response);
   }
+}
+
+std::expected<Reply, std::string> HostSession::request(RequestBody body, std::uint64_t output_size) {
+  auto output = HostSegment::create(output_size);
+  if (!output) return std::unexpected(output.error());
+  set_output(body, output->name());
+  auto response = exchange(std::move(body));
+  if (!response) return std::unexpected(response.error());
+  Reply reply;
+  if (auto* err = std::get_if<RESPONSE_ERROR>(&response->body)) {
+    reply.error_code = err->code;
+    reply.error_message = err->message;
+  } else if (auto* written = std::get_if<RESPONSE_WRITTEN>(&response->body)) {
+    reply.written = written->value;
+    auto bytes = output->bytes();
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(written->value, bytes.size()));
+    reply.payload.emplace(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+  } else {
+    return std::unexpected("unexpected response kind " + std::to_string(response->body.index()));
+  }
+  return reply;
 }
 
 std::expected<Reply, std::string> HostSession::render_path(const std::string& path, std::uint64_t output_size) {

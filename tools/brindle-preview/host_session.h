@@ -63,6 +63,9 @@ class HostSession {
   // the body has one). Used by the calls above and by tests.
   std::expected<Reply, std::string> request(RequestBody body, std::uint64_t output_size);
 
+  // Sends `body` as it is with a fresh id and returns the response to it.
+  std::expected<Response, std::string> exchange(RequestBody body);
+
   // Raw access for tests: send bytes, read the next decoded message.
   std::expected<void, std::string> send_bytes(std::span<const std::uint8_t> bytes);
   std::expected<std::optional<Message>, std::string> read_message();

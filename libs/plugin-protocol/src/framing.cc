@@ -46,8 +46,11 @@ std::expected<Fd, std::string> connect_to_host(std::string_view name) {
 namespace {
 
 // Receives from the socket; recv() is retried only when interrupted.
+// Each source says whether it may still supply `n` bytes, so that a memory
+// source refuses a truncated body before the buffer for it is allocated.
 struct SocketSource {
   int fd;
+  bool may_supply(std::size_t) const { return true; }
   std::expected<std::size_t, std::string> some(void* buf, std::size_t len) {
     for (;;) {
       const ssize_t n = ::recv(fd, buf, len, 0);
@@ -59,6 +62,7 @@ struct SocketSource {
 
 struct MemorySource {
   std::span<const std::uint8_t> bytes;
+  bool may_supply(std::size_t n) const { return n <= bytes.size(); }
   std::expected<std::size_t, std::string> some(void* buf, std::size_t len) {
     const std::size_t n = std::min(len, bytes.size());
     if (n) std::memcpy(buf, bytes.data(), n);
@@ -110,6 +114,7 @@ std::expected<std::optional<FramedMessage>, std::string> read_framed(Source& src
     return std::unexpected("message too large: " + std::to_string(total) + " words exceed the limit of " +
                            std::to_string(MAX_MESSAGE_WORDS));
 
+  if (!src.may_supply(total * 8)) return std::unexpected(premature_end());
   msg.words.resize(total);
   if (auto got = exactly(src, msg.words.data(), total * 8); !got) return std::unexpected(got.error());
   return std::optional<FramedMessage>(std::move(msg));
