@@ -80,8 +80,9 @@ Run median(int n, F once) {
 }
 
 // The plug-in through the host session: spawn, render, then optionally one
-// render_level or render_region.
-Run plugin_run(const std::string& exe, const std::string& file, int level, const std::vector<std::uint32_t>& region = {}) {
+// render_level, or render_region for each window (x, y, w, h) in `regions`.
+Run plugin_run(const std::string& exe, const std::string& file, int level,
+               const std::vector<std::uint32_t>& regions = {}) {
   const auto start = Clock::now();
   auto session = brindle::host::HostSession::start(exe);
   if (!session) {
@@ -93,15 +94,16 @@ Run plugin_run(const std::string& exe, const std::string& file, int level, const
     std::fprintf(stderr, "render failed\n");
     std::exit(1);
   }
-  if (level >= 0) {
-    auto reply = region.empty()
-                     ? session->render_level(static_cast<std::uint32_t>(level), 64 << 20)
-                     : session->render_region(static_cast<std::uint32_t>(level), region[0], region[1], region[2],
-                                              region[3], 64 << 20);
+  auto check = [](const auto& reply) {
     if (!reply || !reply->ok()) {
       std::fprintf(stderr, "render_level/region failed: %s\n", reply ? reply->error_message.c_str() : "");
       std::exit(1);
     }
+  };
+  if (level >= 0 && regions.empty()) check(session->render_level(static_cast<std::uint32_t>(level), 64 << 20));
+  for (std::size_t i = 0; i + 3 < regions.size(); i += 4) {
+    check(session->render_region(static_cast<std::uint32_t>(level), regions[i], regions[i + 1], regions[i + 2],
+                                 regions[i + 3], 64 << 20));
   }
   Run r;
   r.seconds = since(start);
@@ -174,7 +176,12 @@ int main(int argc, char** argv) {
   };
   for (const LevelCase c : {LevelCase{2, "1250x1000", "1250", "1000"}, LevelCase{4, "5000x4000", "5000", "4000"}}) {
     std::printf("level %d (%s)\n", c.level, c.size);
-    const Run ours = median(3, [&] { return plugin_run(plugin, geo, c.level); });
+    // 5000 x 4000 is above the render cap: render_level refuses it and the
+    // host fetches it as three windows of at most 8000000 pixels.
+    const std::vector<std::uint32_t> bands =
+        c.level == 4 ? std::vector<std::uint32_t>{0, 0, 5000, 1600, 0, 1600, 5000, 1600, 0, 3200, 5000, 800}
+                     : std::vector<std::uint32_t>{};
+    const Run ours = median(3, [&] { return plugin_run(plugin, geo, c.level, bands); });
     const Run vips = median(3, [&] {
       return run_process({"vipsthumbnail", geo, "--size", c.size, "-o", "/tmp/tiff_bench_out.v"}, vips_env);
     });
@@ -182,7 +189,7 @@ int main(int argc, char** argv) {
       return run_process({"gdal_translate", "-q", "-r", "average", "-outsize", c.w, c.h, geo, "/tmp/tiff_bench_out.tif"},
                          gdal_env);
     });
-    row("plug-in: spawn + render + render_level", ours);
+    row(bands.empty() ? "plug-in: spawn + render + render_level" : "plug-in: spawn + render + 3 render_region", ours);
     row("vipsthumbnail (VIPS_CONCURRENCY=1)", vips);
     row("gdal_translate -r average (GDAL_NUM_THREADS=1)", gdal);
     ratio("plug-in vs decode floor", ours, floor);

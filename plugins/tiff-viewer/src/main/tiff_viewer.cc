@@ -67,7 +67,9 @@ ViewerResult TiffViewer::render_level(std::uint32_t index) {
   }
   auto raster = produce_level(level, state_, [&] { return render_ifd(level, std::nullopt, nullptr); });
   if (!raster) return plugin_error(ErrorCode::failed, raster.error());
-  return encode_single_frame(raster->channels, raster->bit_depth, raster->width, raster->height, *raster->pixels);
+  // The cache may hold the same payload; then the reply is a copy.
+  if (raster->image.use_count() == 1) return std::move(*raster->image);
+  return Payload(*raster->image);
 }
 
 ViewerResult TiffViewer::render_region(std::uint32_t index, std::uint32_t x, std::uint32_t y, std::uint32_t width,
@@ -79,7 +81,7 @@ ViewerResult TiffViewer::render_region(std::uint32_t index, std::uint32_t x, std
   const std::vector<BandRange>* reuse = state_.kept_ranges ? &*state_.kept_ranges : nullptr;
   auto raster = render_ifd(level, Window{x, y, width, height}, reuse);
   if (!raster) return plugin_error(ErrorCode::failed, raster.error());
-  return encode_single_frame(raster->channels, raster->bit_depth, raster->width, raster->height, raster->pixels);
+  return std::move(raster->image);
 }
 
 }  // namespace brindle::tiff

@@ -4,14 +4,28 @@
 #include <cmath>
 #include <limits>
 
+#include "plugin_protocol/image_payload.h"
+
 namespace brindle::tiff {
 
 SampleAccumulator::SampleAccumulator(const RasterLayout& layout, std::size_t pixels)
     : bands(layout.bands),
-      sums(static_cast<std::size_t>(layout.bands) * pixels, 0.0f),
-      alpha_sums(layout.has_alpha ? pixels : 0, 0.0f),
-      black_sums(layout.cmyk ? pixels : 0, 0.0f),
-      counts(pixels, 0) {}
+      sums(static_cast<std::size_t>(layout.bands) * pixels),
+      alpha_sums(layout.has_alpha ? pixels : 0),
+      black_sums(layout.cmyk ? pixels : 0),
+      counts(pixels) {}
+
+Payload single_frame_header(std::uint8_t channels, std::uint8_t bit_depth, std::uint32_t width,
+                            std::uint32_t height) {
+  Payload header = encode_single_frame(channels, bit_depth, 0, 0, {});
+  for (std::size_t at : {std::size_t{5}, std::size_t{23}}) {
+    for (int i = 0; i < 4; ++i) header[at + i] = static_cast<std::uint8_t>(width >> (8 * i));
+  }
+  for (std::size_t at : {std::size_t{9}, std::size_t{27}}) {
+    for (int i = 0; i < 4; ++i) header[at + i] = static_cast<std::uint8_t>(height >> (8 * i));
+  }
+  return header;
+}
 
 std::uint8_t to_byte(float x) {
   if (std::isnan(x)) return 0;
@@ -78,9 +92,13 @@ RenderedRaster finish_raster(const SampleAccumulator& acc, const RasterLayout& l
   const auto mappings = band_mappings(l, out.band_ranges, meta.band_stats);
   const float alpha_max = l.bits_per_sample < 16 ? static_cast<float>((1u << l.bits_per_sample) - 1) : 65535.0f;
 
-  out.pixels.resize(n * 4);
-  std::uint8_t* px = out.pixels.data();
+  // Rows are composed in a small buffer and appended to the reserved
+  // payload, so the image is written once and never cleared first.
+  out.image = single_frame_header(out.channels, out.bit_depth, g.width, g.height);
+  out.image.reserve(FRAME_PIXELS_OFFSET + n * 4);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(g.width) * 4);
   for (std::uint32_t oy = 0; oy < g.height; ++oy) {
+    std::uint8_t* px = row.data();
     const std::uint64_t rows = std::min<std::uint64_t>(g.factor, g.image_height - (g.y0 + oy) * g.factor);
     for (std::uint32_t ox = 0; ox < g.width; ++ox, px += 4) {
       const std::size_t p = static_cast<std::size_t>(oy) * g.width + ox;
@@ -125,6 +143,7 @@ RenderedRaster finish_raster(const SampleAccumulator& acc, const RasterLayout& l
         px[3] = to_byte(coverage * 255.0f);
       }
     }
+    out.image.insert(out.image.end(), row.begin(), row.end());
   }
   return out;
 }

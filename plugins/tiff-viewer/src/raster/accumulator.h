@@ -8,8 +8,14 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <optional>
+#include <span>
 #include <vector>
+
+#include "plugin_protocol/viewer.h"
 
 #include "doc/raster_meta.h"
 #include "raster/raster_layout.h"
@@ -30,23 +36,57 @@ struct BandMapping {
   float high = 0;
 };
 
+// A zero-filled array from calloc: fresh memory from the system is zero
+// already, so large accumulators cost no separate clearing pass.
+template <typename T>
+class ZeroedArray {
+ public:
+  explicit ZeroedArray(std::size_t n) : size_(n), data_(n ? static_cast<T*>(std::calloc(n, sizeof(T))) : nullptr) {
+    if (n && !data_) throw std::bad_alloc();
+  }
+  T& operator[](std::size_t i) { return data_.get()[i]; }
+  const T& operator[](std::size_t i) const { return data_.get()[i]; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+ private:
+  struct Free {
+    void operator()(T* p) const { std::free(p); }
+  };
+  std::size_t size_;
+  std::unique_ptr<T, Free> data_;
+};
+
 struct SampleAccumulator {
   std::uint64_t bands = 1;
-  std::vector<float> sums;        // bands per pixel
-  std::vector<float> alpha_sums;  // empty without an alpha sample
-  std::vector<float> black_sums;  // empty unless CMYK
-  std::vector<std::uint32_t> counts;
+  ZeroedArray<float> sums;        // bands per pixel
+  ZeroedArray<float> alpha_sums;  // empty without an alpha sample
+  ZeroedArray<float> black_sums;  // empty unless CMYK
+  ZeroedArray<std::uint32_t> counts;
 
   SampleAccumulator(const RasterLayout& layout, std::size_t pixels);
 };
 
+// Offset of the first pixel byte in a one-frame image payload.
+inline constexpr std::size_t FRAME_PIXELS_OFFSET = 31;
+
+// The 31 header bytes of a one-frame image payload (flags 0).
+Payload single_frame_header(std::uint8_t channels, std::uint8_t bit_depth, std::uint32_t width,
+                            std::uint32_t height);
+
 struct RenderedRaster {
-  std::vector<std::uint8_t> pixels;  // RGBA rows from the top, no padding
+  // The reply itself: a one-frame image payload whose frame holds the RGBA
+  // rows from the top, no padding; built in place to spare a copy.
+  Payload image;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   std::uint8_t channels = 0;
   std::uint8_t bit_depth = 0;
   std::vector<BandRange> band_ranges;  // the ranges used, before GDAL statistics
+
+  std::span<const std::uint8_t> pixels() const {
+    return std::span<const std::uint8_t>(image).subspan(FRAME_PIXELS_OFFSET);
+  }
 };
 
 // 2 to the power min(bits, 16): the length of each colour of a ColorMap.

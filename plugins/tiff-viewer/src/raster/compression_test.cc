@@ -83,7 +83,7 @@ IfdSpec with(IfdSpec s, std::uint16_t compression, std::uint16_t predictor = 1, 
 
 int max_difference(const RenderedRaster& a, const RenderedRaster& b) {
   int worst = 0;
-  for (std::size_t i = 0; i < a.pixels.size(); ++i) worst = std::max(worst, std::abs(a.pixels[i] - b.pixels[i]));
+  for (std::size_t i = 0; i < a.pixels().size(); ++i) worst = std::max(worst, std::abs(a.pixels()[i] - b.pixels()[i]));
   return worst;
 }
 
@@ -127,7 +127,7 @@ TEST(CompressionTest, EveryCodecGivesTheUncompressedPixels) {
     auto got = render_file(dir / "packed.tif");
     ASSERT_TRUE(expected) << c.name << ": " << expected.error();
     ASSERT_TRUE(got) << c.name << ": " << got.error();
-    ASSERT_EQ(got->pixels.size(), expected->pixels.size()) << c.name;
+    ASSERT_EQ(got->pixels().size(), expected->pixels().size()) << c.name;
     EXPECT_LE(max_difference(*got, *expected), c.tolerance) << c.name;
   }
 }
@@ -152,7 +152,7 @@ TEST(CompressionTest, JpegYCbCrShowsTheRightColours) {
     int vs_reference = 0, vs_source = 0;
     for (std::uint32_t i = 0; i < W * H; ++i) {
       for (int ch = 0; ch < 3; ++ch) {
-        const int ours = got->pixels[4 * i + ch];
+        const int ours = got->pixels()[4 * i + ch];
         vs_reference = std::max(vs_reference, std::abs(ours - static_cast<int>((reference[i] >> (8 * ch)) & 0xFF)));
         vs_source = std::max(vs_source, std::abs(ours - static_cast<int>(s.data[3 * i + ch])));
       }

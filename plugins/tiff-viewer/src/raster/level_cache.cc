@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "plugin_protocol/image_payload.h"
+
 namespace brindle::tiff {
 
 RgbaImage downsample_rgba(std::span<const std::uint8_t> pixels, std::uint32_t width, std::uint32_t height,
@@ -50,8 +52,9 @@ std::expected<LevelRaster, std::string> produce_level(const TiffLevel& level, Le
     const std::uint32_t ratio = level.factor / c->factor;
     LevelRaster hit = c->raster;
     if (ratio != 1) {
-      RgbaImage small = downsample_rgba(*c->raster.pixels, c->raster.width, c->raster.height, ratio);
-      hit.pixels = std::make_shared<const std::vector<std::uint8_t>>(std::move(small.pixels));
+      RgbaImage small = downsample_rgba(c->raster.pixels(), c->raster.width, c->raster.height, ratio);
+      hit.image = std::make_shared<Payload>(
+          encode_single_frame(hit.channels, hit.bit_depth, small.width, small.height, small.pixels));
       hit.width = small.width;
       hit.height = small.height;
     }
@@ -60,7 +63,7 @@ std::expected<LevelRaster, std::string> produce_level(const TiffLevel& level, Le
 
   auto rendered = fresh();
   if (!rendered) return std::unexpected(rendered.error());
-  LevelRaster result{std::make_shared<const std::vector<std::uint8_t>>(std::move(rendered->pixels)),
+  LevelRaster result{std::make_shared<Payload>(std::move(rendered->image)),
                      rendered->width, rendered->height, rendered->channels, rendered->bit_depth};
   state.kept_ranges = std::move(rendered->band_ranges);
   const bool keep_finer = state.cache && state.cache->sidecar == level.sidecar && state.cache->ifd == level.ifd &&

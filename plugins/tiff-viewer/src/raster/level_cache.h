@@ -18,14 +18,19 @@
 
 namespace brindle::tiff {
 
-// An RGBA raster with its source description. Pixels are shared, not
-// copied, between the cache and the reply.
+// A rendered level as its one-frame image payload. The payload is shared
+// between the cache and the reply; a reply whose payload nobody else holds
+// takes it without a copy.
 struct LevelRaster {
-  std::shared_ptr<const std::vector<std::uint8_t>> pixels;
+  std::shared_ptr<Payload> image;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   std::uint8_t channels = 0;
   std::uint8_t bit_depth = 0;
+
+  std::span<const std::uint8_t> pixels() const {
+    return std::span<const std::uint8_t>(*image).subspan(FRAME_PIXELS_OFFSET);
+  }
 };
 
 struct LevelCache {

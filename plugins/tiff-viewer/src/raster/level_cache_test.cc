@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "plugin_protocol/image_payload.h"
+
 namespace brindle::tiff {
 namespace {
 
@@ -29,9 +31,10 @@ struct FakeRenderer {
       RenderedRaster r;
       r.width = level.width;
       r.height = level.height;
-      r.pixels.assign(std::size_t{level.width} * level.height * 4, 200);
       r.channels = 1;
       r.bit_depth = 8;
+      r.image = encode_single_frame(1, 8, level.width, level.height,
+                                    std::vector<std::uint8_t>(std::size_t{level.width} * level.height * 4, 200));
       r.band_ranges = {{0, static_cast<float>(calls)}};
       return r;
     };

@@ -24,9 +24,10 @@ inline std::expected<RenderedRaster, std::string> render_file(const std::filesys
 using Rgba = std::array<std::uint8_t, 4>;
 
 inline std::vector<Rgba> pixels_of(const RenderedRaster& r) {
-  std::vector<Rgba> out(r.pixels.size() / 4);
+  const auto px = r.pixels();
+  std::vector<Rgba> out(px.size() / 4);
   for (std::size_t i = 0; i < out.size(); ++i) {
-    out[i] = {r.pixels[4 * i], r.pixels[4 * i + 1], r.pixels[4 * i + 2], r.pixels[4 * i + 3]};
+    out[i] = {px[4 * i], px[4 * i + 1], px[4 * i + 2], px[4 * i + 3]};
   }
   return out;
 }
