@@ -1,5 +1,7 @@
 #include "doc/tiff_doc.h"
 
+#include "doc/ifd_walk.h"
+
 namespace brindle::tiff {
 namespace {
 
@@ -7,14 +9,6 @@ std::vector<BytePatch> scan_or_empty(std::expected<std::unique_ptr<ByteStream>, 
   if (!stream) return {};
   auto patches = scan_palette_patches(**stream);
   return patches ? std::move(*patches) : std::vector<BytePatch>{};
-}
-
-bool reduced_resolution(TIFF* tif) {
-  // Only the flag as stored counts; libtiff reports the tag as an unsigned
-  // 32-bit value or not at all.
-  std::uint32_t subfile = 0;
-  if (TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &subfile) != 1) return false;
-  return (subfile & 1) != 0;
 }
 
 }  // namespace
@@ -44,21 +38,24 @@ std::expected<TiffDecoder, std::string> open_decoder(const TiffDoc& doc, bool si
 }
 
 std::vector<IfdImage> collect_ifd_images(TiffDecoder& decoder, bool sidecar, bool all_ifds) {
+  // IFD 0 as the decoder read it; the rest of the chain from the raw
+  // entries, which spares a full directory read per page of a long
+  // multi-page file. The decoder stays on its IFD.
   std::vector<IfdImage> images;
-  for (std::uint64_t i = 0;; ++i) {
-    const std::uint32_t w = decoder.width();
-    const std::uint32_t h = decoder.height();
-    if (w != 0 && h != 0 && (all_ifds || i == 0 || reduced_resolution(decoder.handle()))) {
-      images.push_back({i, w, h, sidecar});
-    }
-    if (!decoder.has_next_ifd()) break;
-    // libtiff loads an IFD of width or height 0 but reports it as unreadable;
-    // such an IFD is skipped while it still counts in the chain.
-    const toff_t before = TIFFCurrentDirOffset(decoder.handle());
-    if (!decoder.next_ifd()) {
-      const bool zero_sized_loaded = TIFFCurrentDirOffset(decoder.handle()) != before &&
-                                     (decoder.width() == 0 || decoder.height() == 0);
-      if (!zero_sized_loaded) break;
+  const std::uint32_t w0 = decoder.width();
+  const std::uint32_t h0 = decoder.height();
+  if (w0 != 0 && h0 != 0) images.push_back({0, w0, h0, sidecar});
+  if (!decoder.has_next_ifd()) return images;
+  const std::uint64_t position = decoder.stream().position();
+  const auto chain = walk_ifds(decoder.stream(), TIFFCurrentDirOffset(decoder.handle()));
+  (void)decoder.stream().seek(static_cast<std::int64_t>(position), SeekFrom::start);
+  for (std::uint64_t i = 1; i < chain.size(); ++i) {
+    const RawIfd& ifd = chain[i];
+    // Sizes beyond 32 bits are not images the decoder can open.
+    if (ifd.width == 0 || ifd.height == 0 || ifd.width > UINT32_MAX || ifd.height > UINT32_MAX) continue;
+    const bool reduced = ifd.subfile_type && *ifd.subfile_type <= UINT32_MAX && (*ifd.subfile_type & 1) != 0;
+    if (all_ifds || reduced) {
+      images.push_back({i, static_cast<std::uint32_t>(ifd.width), static_cast<std::uint32_t>(ifd.height), sidecar});
     }
   }
   return images;
