@@ -16,7 +16,7 @@ class RowDivisors {
  public:
   static constexpr std::uint64_t FAST_LIMIT = 1u << 24;
 
-  RowDivisors(const std::vector<std::uint32_t>& widths) : widths_(widths) {}
+  explicit RowDivisors(const std::vector<std::uint32_t>& widths) : widths_(widths) {}
 
   struct Table {
     std::uint32_t rows = 0;
@@ -57,7 +57,7 @@ class RowDivisors {
 // Windows too large for the multiplier divide plainly.
 class PlainDivisors {
  public:
-  PlainDivisors(const std::vector<std::uint32_t>& widths) : widths_(widths) {}
+  explicit PlainDivisors(const std::vector<std::uint32_t>& widths) : widths_(widths) {}
   struct Table {
     std::uint32_t rows;
   };
@@ -165,7 +165,9 @@ std::expected<void, std::string> box_resample_into(const PixelSource& src, std::
 std::expected<std::vector<std::uint8_t>, std::string> box_resample(const PixelSource& src, std::uint32_t tw,
                                                                    std::uint32_t th) {
   const unsigned __int128 size = static_cast<unsigned __int128>(tw) * th * 4;
-  if (size > std::numeric_limits<std::size_t>::max() / 2) return std::unexpected(std::string("box_resample: target too large"));
+  if (size > std::numeric_limits<std::size_t>::max() / 2) {
+    return std::unexpected(std::string("box_resample: target too large"));
+  }
   std::vector<std::uint8_t> out(static_cast<std::size_t>(size));
   auto done = box_resample_into(src, tw, th, out);
   if (!done) return std::unexpected(std::move(done.error()));

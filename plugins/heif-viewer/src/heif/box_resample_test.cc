@@ -72,7 +72,8 @@ TEST(BoxResample, LargeWindowsDivideExactly) {
     src.bytes[src.bytes.size() - 1] = 17;
     auto out = box_resample(view(src), c.tw, c.th);
     ASSERT_TRUE(out) << out.error();
-    EXPECT_EQ(*out, testing::reference_box(src, c.tw, c.th).bytes) << c.sw << "x" << c.sh << " -> " << c.tw << "x" << c.th;
+    EXPECT_EQ(*out, testing::reference_box(src, c.tw, c.th).bytes)
+        << c.sw << "x" << c.sh << " -> " << c.tw << "x" << c.th;
   }
 }
 
