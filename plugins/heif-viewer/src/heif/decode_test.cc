@@ -4,6 +4,7 @@
 #include "heif/decode.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -252,6 +253,19 @@ TEST_F(HeicFiles, ContainerSizeClaimsAreChecked) {
     auto base = decode_base(source, *size);
     ASSERT_FALSE(base);
     EXPECT_EQ(base.error(), c.message);
+  }
+}
+
+TEST(HeifSourcePath, OnlyRegularFilesReachLibheif) {
+  // A FIFO without a writer would block libheif's open forever.
+  testing::TempDir dir;
+  const std::string fifo = dir.file("pipe.heic");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, dir.path(), std::string("/dev/zero")}) {
+    auto size = probe_image(path);
+    ASSERT_FALSE(size);
+    EXPECT_EQ(size.error(), path + ": not a regular file");
+    EXPECT_EQ(decode_base(path, {1, 1}).error(), size.error());
   }
 }
 

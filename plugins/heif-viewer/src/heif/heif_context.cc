@@ -1,5 +1,7 @@
 #include "heif/heif_context.h"
 
+#include <sys/stat.h>
+
 namespace brindle::heif {
 namespace {
 
@@ -34,6 +36,13 @@ std::expected<HeifContext, std::string> open_context(const HeifSource& source) {
     // path is echoed with the zero spelled out, so the reply text itself
     // stays free of NUL bytes.
     if (path.find('\0') != std::string::npos) return std::unexpected(printable_path(path) + ": path contains NUL");
+    // libheif opens the path itself and blocks on a FIFO without a writer;
+    // only regular files are handed over. A path that cannot be examined
+    // is left to libheif, which reports it in its own words.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      return std::unexpected(path + ": not a regular file");
+    }
     error = lib->context_read_from_file(context.get(), path.c_str(), nullptr);
   }
   if (auto message = heif_error_message(error, "libheif could not open the file")) {

@@ -71,7 +71,8 @@ using HeifImageHandle = LibheifObject<LibheifHandle>;
 using HeifImage = LibheifObject<LibheifImage>;
 
 // A context that has read `source`, or the message why not (library
-// unavailable, allocation failure, path with a NUL byte, libheif rejection).
+// unavailable, allocation failure, path with a NUL byte, a path that names
+// something other than a regular file, libheif rejection).
 std::expected<HeifContext, std::string> open_context(const HeifSource& source);
 
 // The primary image of an open context, or "no primary image" (with
