@@ -27,12 +27,6 @@ Payload single_frame_header(std::uint8_t channels, std::uint8_t bit_depth, std::
   return header;
 }
 
-std::uint8_t to_byte(float x) {
-  if (std::isnan(x)) return 0;
-  const float r = std::round(x);
-  return static_cast<std::uint8_t>(std::clamp(r, 0.0f, 255.0f));
-}
-
 std::uint8_t map_to_byte(const BandMapping& m, float value) {
   if (m.kind == BandMapping::Kind::Linear) return to_byte(value * m.scale);
   if (m.high > m.low) return to_byte((value - m.low) / (m.high - m.low) * 255.0f);

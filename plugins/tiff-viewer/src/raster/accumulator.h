@@ -132,7 +132,12 @@ std::vector<BandMapping> band_mappings(const RasterLayout& layout, const std::ve
 std::uint8_t map_to_byte(const BandMapping& mapping, float value);
 
 // Round to nearest, halves away from zero, clamp to 0..255; NaN gives 0.
-std::uint8_t to_byte(float x);
+// (x + 0.5 is exact in double, so truncating it rounds halves up.)
+inline std::uint8_t to_byte(float x) {
+  if (!(x > 0.0f)) return 0;
+  if (x >= 255.0f) return 255;
+  return static_cast<std::uint8_t>(static_cast<double>(x) + 0.5);
+}
 
 // Where the output lies in the image, for the coverage of each pixel.
 struct OutputGeometry {
