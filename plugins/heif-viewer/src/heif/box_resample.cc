@@ -121,6 +121,25 @@ void resample(const PixelSource& src, std::uint32_t tw, std::uint32_t th, std::u
   }
 }
 
+// Exact halving, the common case (the base of a large image and every level
+// below it): each target pixel is a 2 × 2 block, n = 4, and the rounded
+// average is a shift.
+template <unsigned CHANNELS>
+void halve(const PixelSource& src, std::uint32_t tw, std::uint32_t th, std::uint8_t* out) {
+  for (std::uint32_t y = 0; y < th; ++y) {
+    const std::uint8_t* r0 = src.bytes.data() + static_cast<std::size_t>(2 * y) * src.stride;
+    const std::uint8_t* r1 = r0 + src.stride;
+    std::uint8_t* dst = out + static_cast<std::size_t>(y) * tw * 4;
+    for (std::uint32_t x = 0; x < tw; ++x, r0 += 2 * CHANNELS, r1 += 2 * CHANNELS, dst += 4) {
+      for (unsigned c = 0; c < CHANNELS; ++c) {
+        const unsigned sum = r0[c] + r0[CHANNELS + c] + r1[c] + r1[CHANNELS + c];
+        dst[c] = static_cast<std::uint8_t>((sum + 2) >> 2);
+      }
+      if constexpr (CHANNELS == 3) dst[3] = 255;
+    }
+  }
+}
+
 template <unsigned CHANNELS>
 void resample_channels(const PixelSource& src, std::uint32_t tw, std::uint32_t th, std::uint8_t* out) {
   // Upper bounds of a window's rows and columns.
@@ -128,7 +147,9 @@ void resample_channels(const PixelSource& src, std::uint32_t tw, std::uint32_t t
   const std::uint64_t most_columns = src.width / tw + 1;
   // A column sum over at most this many rows cannot overflow 32 bits.
   constexpr std::uint64_t U32_SAFE_ROWS = 0xFFFFFFFFu / 255u;
-  if (most_rows * most_columns < RowDivisors::FAST_LIMIT) {
+  if (static_cast<std::uint64_t>(tw) * 2 == src.width && static_cast<std::uint64_t>(th) * 2 == src.height) {
+    halve<CHANNELS>(src, tw, th, out);
+  } else if (most_rows * most_columns < RowDivisors::FAST_LIMIT) {
     resample<CHANNELS, std::uint32_t, RowDivisors>(src, tw, th, out);
   } else if (most_rows <= U32_SAFE_ROWS) {
     resample<CHANNELS, std::uint32_t, PlainDivisors>(src, tw, th, out);

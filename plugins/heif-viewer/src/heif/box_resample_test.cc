@@ -40,6 +40,8 @@ TEST(BoxResample, MatchesReferenceOnUnevenWindows) {
   } cases[] = {
       {7, 5, 3, 2, 3},   {7, 5, 3, 2, 4},     {101, 37, 10, 9, 4}, {64, 64, 64, 64, 4}, {1000, 3, 7, 1, 3},
       {3, 1000, 1, 7, 4}, {255, 255, 128, 128, 3}, {9, 9, 4, 4, 4},
+      // Exact halvings.
+      {10, 6, 5, 3, 3},  {8, 4, 4, 2, 4},     {2, 2, 1, 1, 3},
       // Enlarging is never requested, but it must stay well-defined.
       {3, 2, 7, 5, 4},
   };
@@ -58,6 +60,9 @@ TEST(BoxResample, HonoursRowStride) {
   auto out = box_resample(PixelSource{src, 8, 3, 2, 2}, 2, 2);
   ASSERT_TRUE(out) << out.error();
   EXPECT_EQ(*out, (Bytes{1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 10, 11, 12, 255}));
+  auto halved = box_resample(PixelSource{src, 8, 3, 2, 2}, 1, 1);
+  ASSERT_TRUE(halved) << halved.error();
+  EXPECT_EQ(*halved, (Bytes{6, 7, 8, 255}));  // 22/4, 26/4, 30/4 rounded
 }
 
 TEST(BoxResample, LargeWindowsDivideExactly) {
