@@ -10,11 +10,11 @@ namespace brindle::tiff {
 namespace {
 
 using testing::FileOptions;
-using testing::IfdSpec;
+using testing::IfdFixture;
 using testing::TempDir;
 
-IfdSpec palette_ifd(std::uint32_t size) {
-  IfdSpec s;
+IfdFixture palette_ifd(std::uint32_t size) {
+  IfdFixture s;
   s.width = s.height = size;
   s.photometric = PHOTOMETRIC_PALETTE;
   std::vector<std::uint16_t> map(3 * 256);

@@ -86,13 +86,13 @@ TEST(BandStatsTest, SampleIndexBeyondTheBandsAllocatesNothing) {
 // The tags as libtiff writes them: the text as stored, plus the terminator.
 TEST(RasterMetaTest, ReadsBothTagsFromIfdZero) {
   testing::TempDir dir;
-  testing::IfdSpec ifd;
+  testing::IfdFixture ifd;
   ifd.width = ifd.height = 4;
   ifd.bits = 16;
   ifd.gdal_nodata = "-9999\0\0"s;
   ifd.gdal_metadata = R"(<GDALMetadata><Item name="STATISTICS_MINIMUM" sample="0">100</Item>)"
                       R"(<Item name="STATISTICS_MAXIMUM" sample="0">4000</Item></GDALMetadata>)"s + '\0';
-  testing::IfdSpec second = ifd;
+  testing::IfdFixture second = ifd;
   second.gdal_nodata = "5"s + '\0';
   testing::write_tiff(dir / "m.tif", {ifd, second});
   auto doc = open_doc(DocSource::file(dir / "m.tif"), std::nullopt);

@@ -11,11 +11,11 @@ namespace brindle::tiff {
 namespace {
 
 using testing::FileOptions;
-using testing::IfdSpec;
+using testing::IfdFixture;
 using testing::TempDir;
 
-IfdSpec image(std::uint32_t w, std::uint32_t h, std::optional<std::uint32_t> subfile = std::nullopt) {
-  IfdSpec s;
+IfdFixture image(std::uint32_t w, std::uint32_t h, std::optional<std::uint32_t> subfile = std::nullopt) {
+  IfdFixture s;
   s.width = w;
   s.height = h;
   s.compression = COMPRESSION_ADOBE_DEFLATE;
@@ -33,7 +33,7 @@ using Table = std::vector<TiffLevel>;
 TEST(TiffDocTest, LevelTablesOfRealFiles) {
   struct Case {
     const char* name;
-    std::vector<IfdSpec> ifds;
+    std::vector<IfdFixture> ifds;
     Table expected;
   };
   const std::vector<Case> cases = {
@@ -71,7 +71,7 @@ TEST(TiffDocTest, OpensEveryContainerAndLayout) {
     for (bool big_endian : {false, true}) {
       for (bool tiled : {false, true}) {
         TempDir dir;
-        IfdSpec s = image(700, 300);
+        IfdFixture s = image(700, 300);
         if (!tiled) s.tile_width = s.tile_height = 0;
         testing::write_tiff(dir / "a.tif", {s, image(350, 150, 1)}, {big_tiff, big_endian});
         const auto bytes = testing::read_bytes(dir / "a.tif");
@@ -195,7 +195,7 @@ TEST(TiffDocTest, FailureTexts) {
 
 TEST(TiffDocTest, PaletteFilesReachTheDecoderAsGrey) {
   TempDir dir;
-  IfdSpec s;
+  IfdFixture s;
   s.width = s.height = 4;
   s.photometric = PHOTOMETRIC_PALETTE;
   s.color_map = std::vector<std::uint16_t>(3 * 256, 65535);

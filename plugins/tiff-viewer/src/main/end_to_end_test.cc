@@ -14,8 +14,8 @@ namespace {
 using namespace std::string_literals;
 constexpr std::uint64_t OUTPUT = 64 << 20;
 
-testing::IfdSpec geotiff() {
-  testing::IfdSpec s;
+testing::IfdFixture geotiff() {
+  testing::IfdFixture s;
   s.width = 600;
   s.height = 400;
   s.bits = 16;
@@ -73,7 +73,7 @@ TEST_F(EndToEnd, AnswersWhatTheViewerAnswers) {
 }
 
 TEST_F(EndToEnd, HostileInputGivesErrorRepliesAndServingGoesOn) {
-  testing::IfdSpec tiled;
+  testing::IfdFixture tiled;
   tiled.width = tiled.height = tiled.tile_width = tiled.tile_height = 16;
   testing::write_tiff(dir / "tile.tif", {tiled});
   auto huge = testing::read_bytes(dir / "tile.tif");

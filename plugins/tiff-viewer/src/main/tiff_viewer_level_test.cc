@@ -10,11 +10,11 @@ namespace brindle::tiff {
 namespace {
 
 using testing::as_bytes;
-using testing::IfdSpec;
+using testing::IfdFixture;
 using testing::TempDir;
 
-IfdSpec image(std::uint32_t w, std::uint32_t h, std::uint16_t bits = 8) {
-  IfdSpec s;
+IfdFixture image(std::uint32_t w, std::uint32_t h, std::uint16_t bits = 8) {
+  IfdFixture s;
   s.width = w;
   s.height = h;
   s.bits = bits;
@@ -104,9 +104,9 @@ TEST(TiffViewerLevelTest, FetchingLargeToSmallDecodesOnce) {
 
 TEST(TiffViewerLevelTest, SidecarAndMainNeverShareTheCache) {
   TempDir dir;
-  IfdSpec main = image(600, 600);
+  IfdFixture main = image(600, 600);
   main.data.assign(600 * 600, 10);
-  IfdSpec ovr = main;
+  IfdFixture ovr = main;
   ovr.data.assign(600 * 600, 200);
   testing::write_tiff(dir / "a.tif", {main});
   testing::write_tiff(dir / "a.tif.ovr", {ovr});
@@ -124,7 +124,7 @@ TEST(TiffViewerLevelTest, RegionsShareTheStretchOfTheLastLevel) {
   TempDir dir;
   std::vector<std::uint16_t> v(512 * 256);
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = (i % 512) < 256 ? 1000 : 3000;
-  IfdSpec s = image(512, 256, 16);
+  IfdFixture s = image(512, 256, 16);
   s.data = as_bytes(v);
   testing::write_tiff(dir / "a.tif", {s});
   TiffViewer viewer = open_viewer(dir / "a.tif");
@@ -148,9 +148,9 @@ TEST(TiffViewerLevelTest, FailedRendersKeepCacheAndRanges) {
   TempDir dir;
   std::vector<std::uint16_t> v(512 * 256);
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint16_t>(i);
-  IfdSpec full = image(512, 256, 16);
+  IfdFixture full = image(512, 256, 16);
   full.data = as_bytes(v);
-  IfdSpec reduced = image(300, 150, 16);
+  IfdFixture reduced = image(300, 150, 16);
   reduced.subfile_type = FILETYPE_REDUCEDIMAGE;
   testing::write_tiff(dir / "a.tif", {full, reduced});
   auto bytes = testing::read_bytes(dir / "a.tif");
@@ -181,10 +181,10 @@ TEST(TiffViewerLevelTest, FailedRendersKeepCacheAndRanges) {
 
 TEST(TiffViewerLevelTest, HostileFilesFailAndTheViewerGoesOn) {
   TempDir dir;
-  IfdSpec tiled = image(16, 16);
+  IfdFixture tiled = image(16, 16);
   tiled.tile_width = tiled.tile_height = 16;
   testing::write_tiff(dir / "tile.tif", {tiled});
-  IfdSpec plain = image(64, 64);
+  IfdFixture plain = image(64, 64);
   plain.compression = COMPRESSION_NONE;
   plain.rows_per_strip = 16;
   testing::write_tiff(dir / "plain.tif", {plain});

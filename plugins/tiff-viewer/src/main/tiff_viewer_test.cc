@@ -8,7 +8,7 @@
 namespace brindle::tiff {
 namespace {
 
-using testing::IfdSpec;
+using testing::IfdFixture;
 using testing::TempDir;
 
 std::uint32_t u32(const Payload& p, std::size_t at) {
@@ -27,8 +27,8 @@ Header header(const Payload& p) {
   return {p[4], p[13], p[14], u32(p, 5), u32(p, 9), u32(p, 15)};
 }
 
-IfdSpec grey(std::uint32_t w, std::uint32_t h, std::uint16_t bits = 8) {
-  IfdSpec s;
+IfdFixture grey(std::uint32_t w, std::uint32_t h, std::uint16_t bits = 8) {
+  IfdFixture s;
   s.width = w;
   s.height = h;
   s.bits = bits;
@@ -72,21 +72,21 @@ TEST(TiffViewerRenderTest, AnswersTheLevelTableByPathAndFromBytes) {
 
 TEST(TiffViewerRenderTest, SourceDescription) {
   struct Case {
-    IfdSpec ifd;
+    IfdFixture ifd;
     std::uint8_t channels, bit_depth;
   };
-  IfdSpec rgba = grey(4, 4);
+  IfdFixture rgba = grey(4, 4);
   rgba.samples_per_pixel = 4;
   rgba.photometric = PHOTOMETRIC_RGB;
   rgba.extra_samples = {EXTRASAMPLE_UNASSALPHA};
-  IfdSpec grey_alpha = grey(4, 4, 16);
+  IfdFixture grey_alpha = grey(4, 4, 16);
   grey_alpha.samples_per_pixel = 2;
   grey_alpha.extra_samples = {EXTRASAMPLE_ASSOCALPHA};
-  IfdSpec palette = grey(4, 4, 4);
+  IfdFixture palette = grey(4, 4, 4);
   palette.compression = COMPRESSION_NONE;
   palette.photometric = PHOTOMETRIC_PALETTE;
   palette.color_map = std::vector<std::uint16_t>(48, 0);
-  IfdSpec complex = grey(4, 4, 32);
+  IfdFixture complex = grey(4, 4, 32);
   complex.sample_format = SAMPLEFORMAT_COMPLEXINT;
   const std::vector<Case> cases = {
       {grey(4, 4, 16), 1, 16}, {rgba, 4, 8}, {grey_alpha, 2, 16}, {palette, 3, 4}, {complex, 3, 8}};

@@ -12,14 +12,14 @@ namespace brindle::tiff {
 namespace {
 
 using testing::as_bytes;
-using testing::IfdSpec;
+using testing::IfdFixture;
 using testing::render_file;
 using testing::TempDir;
 
 constexpr std::uint32_t W = 64, H = 48;
 
-IfdSpec grey8() {
-  IfdSpec s;
+IfdFixture grey8() {
+  IfdFixture s;
   s.width = W;
   s.height = H;
   for (std::uint32_t y = 0; y < H; ++y) {
@@ -28,8 +28,8 @@ IfdSpec grey8() {
   return s;
 }
 
-IfdSpec grey16() {
-  IfdSpec s = grey8();
+IfdFixture grey16() {
+  IfdFixture s = grey8();
   std::vector<std::uint16_t> v;
   for (std::uint32_t i = 0; i < W * H; ++i) v.push_back(static_cast<std::uint16_t>(1000 + i * 13));
   s.bits = 16;
@@ -37,8 +37,8 @@ IfdSpec grey16() {
   return s;
 }
 
-IfdSpec float32() {
-  IfdSpec s = grey8();
+IfdFixture float32() {
+  IfdFixture s = grey8();
   std::vector<float> v;
   for (std::uint32_t i = 0; i < W * H; ++i) v.push_back(std::sin(static_cast<float>(i) * 0.01f) * 100.0f);
   s.bits = 32;
@@ -47,8 +47,8 @@ IfdSpec float32() {
   return s;
 }
 
-IfdSpec rgb8() {
-  IfdSpec s = grey8();
+IfdFixture rgb8() {
+  IfdFixture s = grey8();
   s.samples_per_pixel = 3;
   s.photometric = PHOTOMETRIC_RGB;
   s.data.clear();
@@ -61,8 +61,8 @@ IfdSpec rgb8() {
   return s;
 }
 
-IfdSpec bilevel() {
-  IfdSpec s = grey8();
+IfdFixture bilevel() {
+  IfdFixture s = grey8();
   s.bits = 1;
   s.photometric = PHOTOMETRIC_MINISWHITE;
   s.data.assign(W / 8 * H, 0);
@@ -74,7 +74,7 @@ IfdSpec bilevel() {
   return s;
 }
 
-IfdSpec with(IfdSpec s, std::uint16_t compression, std::uint16_t predictor = 1, bool tiled = false) {
+IfdFixture with(IfdFixture s, std::uint16_t compression, std::uint16_t predictor = 1, bool tiled = false) {
   s.compression = compression;
   s.predictor = predictor;
   if (tiled) s.tile_width = s.tile_height = 16;
@@ -90,7 +90,7 @@ int max_difference(const RenderedRaster& a, const RenderedRaster& b) {
 TEST(CompressionTest, EveryCodecGivesTheUncompressedPixels) {
   struct Case {
     const char* name;
-    IfdSpec compressed;
+    IfdFixture compressed;
     int tolerance;
   };
   const std::vector<Case> cases = {
@@ -118,7 +118,7 @@ TEST(CompressionTest, EveryCodecGivesTheUncompressedPixels) {
   for (const auto& c : cases) {
     ASSERT_TRUE(TIFFIsCODECConfigured(c.compressed.compression)) << c.name;
     TempDir dir;
-    IfdSpec plain = c.compressed;
+    IfdFixture plain = c.compressed;
     plain.compression = COMPRESSION_NONE;
     plain.predictor = 1;
     testing::write_tiff(dir / "plain.tif", {plain});
@@ -137,7 +137,7 @@ TEST(CompressionTest, EveryCodecGivesTheUncompressedPixels) {
 TEST(CompressionTest, JpegYCbCrShowsTheRightColours) {
   for (bool tiled : {false, true}) {
     TempDir dir;
-    IfdSpec s = with(rgb8(), COMPRESSION_JPEG, 1, tiled);
+    IfdFixture s = with(rgb8(), COMPRESSION_JPEG, 1, tiled);
     s.jpeg_ycbcr = true;
     testing::write_tiff(dir / "y.tif", {s});
     auto got = render_file(dir / "y.tif");

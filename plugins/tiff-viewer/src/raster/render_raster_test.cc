@@ -13,15 +13,15 @@ namespace brindle::tiff {
 namespace {
 
 using testing::as_bytes;
-using testing::IfdSpec;
+using testing::IfdFixture;
 using testing::pixels_of;
 using testing::render_file;
 using testing::Rgba;
 using testing::TempDir;
 using namespace std::string_literals;
 
-IfdSpec spec(std::uint32_t w, std::uint32_t h, std::uint16_t bits, std::vector<std::uint8_t> data) {
-  IfdSpec s;
+IfdFixture raster(std::uint32_t w, std::uint32_t h, std::uint16_t bits, std::vector<std::uint8_t> data) {
+  IfdFixture s;
   s.width = w;
   s.height = h;
   s.bits = bits;
@@ -33,7 +33,7 @@ Rgba grey(std::uint8_t v, std::uint8_t a = 255) { return {v, v, v, a}; }
 
 struct PixelCase {
   const char* name;
-  IfdSpec ifd;
+  IfdFixture ifd;
   std::uint8_t channels;
   std::vector<Rgba> expected;
 };
@@ -42,20 +42,20 @@ std::vector<PixelCase> pixel_cases() {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   std::vector<PixelCase> cases;
-  cases.push_back({"8-bit grey", spec(4, 1, 8, {0, 1, 128, 255}), 1, {grey(0), grey(1), grey(128), grey(255)}});
+  cases.push_back({"8-bit grey", raster(4, 1, 8, {0, 1, 128, 255}), 1, {grey(0), grey(1), grey(128), grey(255)}});
   {
-    IfdSpec s = spec(8, 1, 1, {0b01010101});
+    IfdFixture s = raster(8, 1, 1, {0b01010101});
     s.photometric = PHOTOMETRIC_MINISWHITE;
     cases.push_back({"1-bit WhiteIsZero", s, 1,
                      {grey(255), grey(0), grey(255), grey(0), grey(255), grey(0), grey(255), grey(0)}});
   }
-  cases.push_back({"4-bit", spec(2, 1, 4, {0x7F}), 1, {grey(119), grey(255)}});
-  cases.push_back({"16-bit stretch", spec(3, 1, 16, as_bytes<std::uint16_t>({1000, 2000, 3000})), 1,
+  cases.push_back({"4-bit", raster(2, 1, 4, {0x7F}), 1, {grey(119), grey(255)}});
+  cases.push_back({"16-bit stretch", raster(3, 1, 16, as_bytes<std::uint16_t>({1000, 2000, 3000})), 1,
                    {grey(0), grey(128), grey(255)}});
-  cases.push_back({"16-bit constant", spec(2, 1, 16, as_bytes<std::uint16_t>({500, 500})), 1, {grey(128), grey(128)}});
+  cases.push_back({"16-bit constant", raster(2, 1, 16, as_bytes<std::uint16_t>({500, 500})), 1, {grey(128), grey(128)}});
   {
     // 1000, 2048, 3000 packed as 12-bit samples.
-    IfdSpec s = spec(3, 1, 12, {0x3E, 0x88, 0x00, 0xBB, 0x80});
+    IfdFixture s = raster(3, 1, 12, {0x3E, 0x88, 0x00, 0xBB, 0x80});
     cases.push_back({"12-bit computed range", s, 1, {grey(0), grey(134), grey(255)}});
     s.gdal_metadata = R"(<Item name="STATISTICS_MINIMUM" sample="0">0</Item>)"
                       R"(<Item name="STATISTICS_MAXIMUM" sample="0">4095</Item>)"s + '\0';
@@ -64,23 +64,23 @@ std::vector<PixelCase> pixel_cases() {
     cases.push_back({"12-bit statistics min = max", s, 1, {grey(0), grey(134), grey(255)}});
   }
   {
-    IfdSpec s = spec(3, 2, 32, as_bytes<float>({0, 10, nan, inf, -inf, 5}));
+    IfdFixture s = raster(3, 2, 32, as_bytes<float>({0, 10, nan, inf, -inf, 5}));
     s.sample_format = SAMPLEFORMAT_IEEEFP;
     cases.push_back({"float NaN and infinities", s, 1,
                      {grey(0), grey(255), grey(0), grey(255), grey(0), grey(128)}});
   }
   {
-    IfdSpec s = spec(3, 1, 16, as_bytes<std::uint16_t>({0x3C00, 0x4000, 0x7E00}));
+    IfdFixture s = raster(3, 1, 16, as_bytes<std::uint16_t>({0x3C00, 0x4000, 0x7E00}));
     s.sample_format = SAMPLEFORMAT_IEEEFP;
     cases.push_back({"half floats", s, 1, {grey(0), grey(255), grey(0)}});
   }
   {
-    IfdSpec s = spec(3, 1, 16, as_bytes<std::int16_t>({-100, 0, 100}));
+    IfdFixture s = raster(3, 1, 16, as_bytes<std::int16_t>({-100, 0, 100}));
     s.sample_format = SAMPLEFORMAT_INT;
     cases.push_back({"signed 16-bit", s, 1, {grey(0), grey(128), grey(255)}});
   }
   {
-    IfdSpec s = spec(2, 1, 8, {10, 20, 30, 255, 40, 50, 60, 0});
+    IfdFixture s = raster(2, 1, 8, {10, 20, 30, 255, 40, 50, 60, 0});
     s.samples_per_pixel = 4;
     s.photometric = PHOTOMETRIC_RGB;
     s.extra_samples = {EXTRASAMPLE_UNASSALPHA};
@@ -89,13 +89,13 @@ std::vector<PixelCase> pixel_cases() {
     cases.push_back({"RGB with an unspecified extra sample", s, 3, {{10, 20, 30, 255}, {40, 50, 60, 255}}});
   }
   {
-    IfdSpec s = spec(2, 1, 8, {0, 0, 0, 0, 0, 100, 200, 255});
+    IfdFixture s = raster(2, 1, 8, {0, 0, 0, 0, 0, 100, 200, 255});
     s.samples_per_pixel = 4;
     s.photometric = PHOTOMETRIC_SEPARATED;
     cases.push_back({"CMYK", s, 3, {{255, 255, 255, 255}, {0, 0, 0, 255}}});
   }
   {
-    IfdSpec s = spec(2, 1, 8, {255, 128, 128, 76, 85, 255});
+    IfdFixture s = raster(2, 1, 8, {255, 128, 128, 76, 85, 255});
     s.samples_per_pixel = 3;
     s.photometric = PHOTOMETRIC_YCBCR;
     s.ycbcr_subsampling = 1;
@@ -104,7 +104,7 @@ std::vector<PixelCase> pixel_cases() {
     cases.push_back({"YCbCr", s, 3, {{255, 255, 255, 255}, {254, 0, 0, 255}}});
   }
   {
-    IfdSpec s = spec(2, 1, 4, {0x35});
+    IfdFixture s = raster(2, 1, 4, {0x35});
     s.photometric = PHOTOMETRIC_PALETTE;
     std::vector<std::uint16_t> map(48);
     for (std::size_t i = 0; i < map.size(); ++i) map[i] = static_cast<std::uint16_t>(i * 1000);
@@ -114,7 +114,7 @@ std::vector<PixelCase> pixel_cases() {
     cases.push_back({"4-bit palette", s, 3, {{12, 74, 136, 255}, {255, 82, 144, 255}}});
   }
   {
-    IfdSpec s = spec(3, 1, 16, as_bytes<std::uint16_t>({0, 100, 200}));
+    IfdFixture s = raster(3, 1, 16, as_bytes<std::uint16_t>({0, 100, 200}));
     s.gdal_nodata = "0"s + '\0';
     cases.push_back({"no-data", s, 1, {{0, 0, 0, 0}, grey(0), grey(255)}});
     s.gdal_nodata = "100.5"s + '\0';  // matches no integer sample
@@ -139,7 +139,7 @@ TEST(RenderRasterTest, PixelsOfEveryKind) {
 
 TEST(RenderRasterTest, ColorMapTooShortForAnIndex) {
   TempDir dir;
-  IfdSpec s = spec(2, 1, 4, {0x3A});  // indices 3 and 10
+  IfdFixture s = raster(2, 1, 4, {0x3A});  // indices 3 and 10
   s.photometric = PHOTOMETRIC_PALETTE;
   std::vector<std::uint16_t> map(48);
   for (std::size_t i = 0; i < map.size(); ++i) map[i] = static_cast<std::uint16_t>(i * 1000);
@@ -162,7 +162,7 @@ TEST(RenderRasterTest, ColorMapTooShortForAnIndex) {
 
 TEST(RenderRasterTest, PartialNoDataCoverage) {
   TempDir dir;
-  IfdSpec s = spec(2, 2, 8, {7, 100, 100, 100});
+  IfdFixture s = raster(2, 2, 8, {7, 100, 100, 100});
   s.gdal_nodata = "7"s + '\0';
   testing::write_tiff(dir / "a.tif", {s});
   auto r = render_file(dir / "a.tif", 2);
@@ -190,8 +190,8 @@ TEST(RenderRasterTest, FactorGeometry) {
   TempDir dir;
   std::vector<std::uint8_t> v(15);
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>(i * 17);
-  testing::write_tiff(dir / "a.tif", {spec(5, 3, 8, v)});
-  IfdSpec tiled = spec(5, 3, 8, v);
+  testing::write_tiff(dir / "a.tif", {raster(5, 3, 8, v)});
+  IfdFixture tiled = raster(5, 3, 8, v);
   tiled.tile_width = tiled.tile_height = 16;
   testing::write_tiff(dir / "t.tif", {tiled});
 
@@ -214,7 +214,7 @@ TEST(RenderRasterTest, FactorsBeyondTwoHundredFiftySix) {
   TempDir dir;
   std::vector<std::uint8_t> v(600 * 3);
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>((i * 7) % 256);
-  testing::write_tiff(dir / "a.tif", {spec(600, 3, 8, v)});
+  testing::write_tiff(dir / "a.tif", {raster(600, 3, 8, v)});
   auto r = render_file(dir / "a.tif", 512);
   ASSERT_TRUE(r) << r.error();
   EXPECT_EQ(pixels_of(*r), box_average(v, 600, 3, 512));
@@ -225,7 +225,7 @@ TEST(RenderRasterTest, FactorsBeyondTwoHundredFiftySix) {
 
 TEST(RenderRasterTest, DecodesOnlyTheStripsUnderTheWindow) {
   TempDir dir;
-  IfdSpec s = spec(100, 512, 8, {});
+  IfdFixture s = raster(100, 512, 8, {});
   s.rows_per_strip = 16;
   testing::write_tiff(dir / "a.tif", {s});
   RenderStats stats;
@@ -240,7 +240,7 @@ TEST(RenderRasterTest, DecodesOnlyTheStripsUnderTheWindow) {
 
 TEST(RenderRasterTest, DecodesOnlyTheTilesUnderTheWindow) {
   TempDir dir;
-  IfdSpec s = spec(100, 100, 8, {});
+  IfdFixture s = raster(100, 100, 8, {});
   s.tile_width = s.tile_height = 32;  // 4 x 4 tiles
   testing::write_tiff(dir / "a.tif", {s});
   RenderStats stats;
@@ -252,7 +252,7 @@ TEST(RenderRasterTest, WindowsAreValidatedAndClipped) {
   TempDir dir;
   std::vector<std::uint8_t> v(100 * 80);
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>(i % 251);
-  testing::write_tiff(dir / "a.tif", {spec(100, 80, 8, v)});
+  testing::write_tiff(dir / "a.tif", {raster(100, 80, 8, v)});
   auto r = render_file(dir / "a.tif", 1, Window{90, 70, 64, 64});
   ASSERT_TRUE(r) << r.error();
   EXPECT_EQ(r->width, 10u);
@@ -270,7 +270,7 @@ TEST(RenderRasterTest, WindowsAreValidatedAndClipped) {
 
 TEST(RenderRasterTest, PlanarRgbTakesNoDataAndCountsFromPlaneZero) {
   TempDir dir;
-  IfdSpec s = spec(2, 1, 8, {10, 0, 20, 50, 30, 60});  // R plane, G plane, B plane
+  IfdFixture s = raster(2, 1, 8, {10, 0, 20, 50, 30, 60});  // R plane, G plane, B plane
   s.samples_per_pixel = 3;
   s.photometric = PHOTOMETRIC_RGB;
   s.planar = true;
@@ -283,7 +283,7 @@ TEST(RenderRasterTest, PlanarRgbTakesNoDataAndCountsFromPlaneZero) {
 
 TEST(RenderRasterTest, RegionRangesComeFromTheReuseList) {
   TempDir dir;
-  testing::write_tiff(dir / "a.tif", {spec(4, 1, 16, as_bytes<std::uint16_t>({0, 100, 200, 300}))});
+  testing::write_tiff(dir / "a.tif", {raster(4, 1, 16, as_bytes<std::uint16_t>({0, 100, 200, 300}))});
   auto own = render_file(dir / "a.tif", 1, Window{2, 0, 2, 1});
   ASSERT_TRUE(own);
   EXPECT_EQ(pixels_of(*own), (std::vector<Rgba>{grey(0), grey(255)}));

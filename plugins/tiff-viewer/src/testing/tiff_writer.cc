@@ -19,7 +19,7 @@ const TIFFFieldInfo GDAL_FIELDS[] = {
 
 std::size_t row_bytes(std::uint64_t samples, unsigned bits) { return static_cast<std::size_t>((samples * bits + 7) / 8); }
 
-void write_ifd(TIFF* tif, const IfdSpec& s) {
+void write_ifd(TIFF* tif, const IfdFixture& s) {
   // libtiff forgets merged fields when it starts the next directory.
   if (TIFFFindField(tif, 42112, TIFF_ANY) == nullptr) TIFFMergeFieldInfo(tif, GDAL_FIELDS, 2);
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, s.width);
@@ -100,7 +100,7 @@ void write_ifd(TIFF* tif, const IfdSpec& s) {
 
 }  // namespace
 
-void write_tiff(const std::filesystem::path& path, const std::vector<IfdSpec>& ifds, FileOptions options) {
+void write_tiff(const std::filesystem::path& path, const std::vector<IfdFixture>& ifds, FileOptions options) {
   std::string mode = "w";
   mode += options.big_endian ? "b" : "l";
   if (options.big_tiff) mode += "8";

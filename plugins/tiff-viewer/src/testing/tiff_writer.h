@@ -11,7 +11,7 @@
 namespace brindle::tiff::testing {
 
 // One IFD to write.
-struct IfdSpec {
+struct IfdFixture {
   std::uint32_t width = 1;
   std::uint32_t height = 1;
   std::uint16_t samples_per_pixel = 1;
@@ -46,7 +46,7 @@ struct FileOptions {
 };
 
 // Writes the IFDs as one file; fails the calling test on a libtiff error.
-void write_tiff(const std::filesystem::path& path, const std::vector<IfdSpec>& ifds, FileOptions options = {});
+void write_tiff(const std::filesystem::path& path, const std::vector<IfdFixture>& ifds, FileOptions options = {});
 
 std::vector<std::uint8_t> read_bytes(const std::filesystem::path& path);
 void write_bytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
