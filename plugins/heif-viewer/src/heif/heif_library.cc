@@ -7,9 +7,11 @@
 namespace brindle::heif {
 namespace {
 
+// The loader's report names file paths, which need not be UTF-8; the
+// reason ends up in a UTF-8 text payload.
 std::string loader_error(const char* fallback) {
   const char* text = dlerror();
-  return text ? std::string(text) : std::string(fallback);
+  return text ? utf8_lossy(text) : std::string(fallback);
 }
 
 // Looks `name` up into `slot`; on failure leaves the message in `error`.

@@ -39,6 +39,13 @@ TEST(LoadHeifLibrary, MissingLibraryNamesItAndTheLoaderText) {
             "libheif-not-installed.so.1 not found (libheif-not-installed.so.1: cannot open shared object file: No such "
             "file or directory)");
   EXPECT_EQ(unavailable_reason(std::unexpected(lib.error())), lib.error());
+
+  // The loader's text is forwarded as UTF-8 even when the file name is not.
+  auto odd = load_heif_library("libheif-\xFF.so.1");
+  ASSERT_FALSE(odd);
+  EXPECT_EQ(odd.error(),
+            "libheif-\xFF.so.1 not found (libheif-\xEF\xBF\xBD.so.1: cannot open shared object file: No such file or "
+            "directory)");
 }
 
 TEST(HeifLibrary, SystemLibraryIsBoundOnceAndDecodesHevc) {
