@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "macho_exports.h"
 #include "text.h"
 
 namespace brindle::exe {
@@ -92,6 +93,17 @@ class MachOReader {
             const char* header = lc.Ptr + sizeof(macho::segment_command_64) + i * sizeof(macho::section_64);
             add_section(out, header, s.addr, s.size, s.flags, seg.initprot, seg.flags, object_file);
           }
+          break;
+        }
+        case macho::LC_DYLD_INFO:
+        case macho::LC_DYLD_INFO_ONLY: {
+          auto info = file_.getDyldInfoLoadCommand(lc);
+          if (info.export_size != 0) trie_ = {info.export_off, info.export_size};
+          break;
+        }
+        case macho::LC_DYLD_EXPORTS_TRIE: {
+          auto trie = file_.getLinkeditDataLoadCommand(lc);
+          if (trie.datasize != 0) trie_ = {trie.dataoff, trie.datasize};
           break;
         }
         case macho::LC_MAIN:
@@ -193,33 +205,35 @@ class MachOReader {
 
   std::expected<std::vector<Export>, std::string> read_exports(ObjectFile& out) {
     std::vector<Export> list;
-    llvm::Error err = llvm::Error::success();
-    for (const auto& e : file_.exports(err)) {
-      out.owned_names.emplace_back(e.name().data(), e.name().size());
+    if (!trie_) return list;
+    auto bytes = ByteReader(data_, false).slice(trie_->first, trie_->second);
+    if (!bytes) return std::unexpected("exports trie lies outside the file");
+    auto entries = read_exports_trie(*bytes);
+    if (!entries) return std::unexpected(entries.error());
+    for (auto& e : *entries) {
+      out.owned_names.push_back(std::move(e.name));
       std::string_view name = out.owned_names.back();
-      std::uint64_t flags = e.flags();
       ExportTarget target;
-      if (flags & macho::EXPORT_SYMBOL_FLAGS_REEXPORT) {
+      if (e.flags & EXPORT_REEXPORT) {
         std::string_view library;
-        if (e.other() >= 1 && e.other() <= libraries_.size()) library = libraries_[e.other() - 1];
-        std::string_view imported(e.otherName().data(), e.otherName().size());
-        if (!imported.empty()) {
-          out.owned_names.emplace_back(imported);
+        if (e.other >= 1 && e.other <= libraries_.size()) library = libraries_[e.other - 1];
+        std::string_view imported = name;
+        if (e.imported) {
+          out.owned_names.push_back(std::move(*e.imported));
           imported = out.owned_names.back();
         }
-        target = target::Reexport{library, imported.empty() ? name : imported};
-      } else if (flags & macho::EXPORT_SYMBOL_FLAGS_STUB_AND_RESOLVER) {
-        target = target::Resolver{text_vmaddr_ + e.other(), text_vmaddr_ + e.address()};
+        target = target::Reexport{library, imported};
+      } else if (e.flags & EXPORT_STUB_AND_RESOLVER) {
+        target = target::Resolver{text_vmaddr_ + e.other, text_vmaddr_ + e.address};
       } else {
-        switch (flags & macho::EXPORT_SYMBOL_FLAGS_KIND_MASK) {
-          case macho::EXPORT_SYMBOL_FLAGS_KIND_THREAD_LOCAL: target = target::ThreadLocal{e.address()}; break;
-          case macho::EXPORT_SYMBOL_FLAGS_KIND_ABSOLUTE: target = target::Absolute{e.address()}; break;
-          default: target = target::Address{text_vmaddr_ + e.address()};
+        switch (e.flags & EXPORT_KIND_MASK) {
+          case EXPORT_KIND_THREAD_LOCAL: target = target::ThreadLocal{e.address}; break;
+          case EXPORT_KIND_ABSOLUTE: target = target::Absolute{e.address}; break;
+          default: target = target::Address{text_vmaddr_ + e.address};
         }
       }
       list.push_back({name, target});
     }
-    if (err) return std::unexpected(take_error(std::move(err)));
     return list;
   }
 
@@ -228,6 +242,7 @@ class MachOReader {
   FileKind kind_;
   std::uint64_t text_vmaddr_ = 0;
   std::vector<std::string_view> libraries_;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> trie_;  // file offset, size
 };
 
 }  // namespace

@@ -63,5 +63,13 @@ TEST(HostileInput, CorruptedHeaders) {
   }
 }
 
+// Inputs that once broke the object-file library, kept as they were found.
+TEST(HostileInput, RegressionInputs) {
+  for (const auto& e : std::filesystem::directory_iterator(std::string(EXE_FIXTURE_DIR) + "/hostile")) {
+    auto bytes = test::read_fixture("hostile/" + e.path().filename().string());
+    expect_report(bytes, e.path().filename());
+  }
+}
+
 }  // namespace
 }  // namespace brindle::exe

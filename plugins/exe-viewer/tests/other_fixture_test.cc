@@ -44,6 +44,7 @@ const Fixture FIXTURES[] = {
     {"coff-bigobj.obj", FileKind::coff_big, "x86-64", "COFF 32-bit, little-endian"},
     {"macho-x86_64.o", FileKind::macho64, "x86-64", "Mach-O 64-bit, little-endian"},
     {"macho-arm64.o", FileKind::macho64, "AArch64 (ARM64)", "Mach-O 64-bit, little-endian"},
+    {"macho-i386.o", FileKind::macho32, "x86 (32-bit)", "Mach-O 32-bit, little-endian"},
     {"macho-x86_64.dylib", FileKind::macho64, "x86-64", "Mach-O 64-bit, little-endian"},
     {"xcoff32.o", FileKind::xcoff32, "PowerPC", "XCOFF 32-bit, big-endian"},
     {"xcoff64.o", FileKind::xcoff64, "PowerPC", "XCOFF 64-bit, big-endian"},
