@@ -12,7 +12,7 @@
 
 namespace fs = std::filesystem;
 using namespace brindle;
-using brindle::tiff::testing::IfdSpec;
+using brindle::tiff::testing::IfdFixture;
 using brindle::tiff::testing::write_tiff;
 
 namespace {
@@ -46,18 +46,18 @@ void tiffs(const fs::path& dir) {
   const std::string meta =
       "<GDALMetadata><Item name=\"STATISTICS_MINIMUM\" sample=\"0\">10</Item>"
       "<Item name=\"STATISTICS_MAXIMUM\" sample=\"0\">900</Item></GDALMetadata>";
-  IfdSpec grey{.width = 300, .height = 200};
-  IfdSpec sixteen{.width = 40, .height = 30, .bits = 16, .tile_width = 16, .tile_height = 16};
+  IfdFixture grey{.width = 300, .height = 200};
+  IfdFixture sixteen{.width = 40, .height = 30, .bits = 16, .tile_width = 16, .tile_height = 16};
   sixteen.gdal_nodata = std::string("-9999") + '\0';
   sixteen.gdal_metadata = meta + '\0';
-  IfdSpec floats{.width = 20, .height = 10, .bits = 32, .sample_format = 3, .compression = 8, .predictor = 3};
-  IfdSpec palette{.width = 16, .height = 16, .bits = 4, .photometric = 3};
+  IfdFixture floats{.width = 20, .height = 10, .bits = 32, .sample_format = 3, .compression = 8, .predictor = 3};
+  IfdFixture palette{.width = 16, .height = 16, .bits = 4, .photometric = 3};
   palette.color_map = std::vector<std::uint16_t>(48, 0x8000);
-  IfdSpec rgb{.width = 33, .height = 17, .samples_per_pixel = 3, .photometric = 2, .planar = true, .compression = 5};
-  IfdSpec rgba{.width = 8, .height = 8, .samples_per_pixel = 4, .photometric = 2, .compression = 32773};
+  IfdFixture rgb{.width = 33, .height = 17, .samples_per_pixel = 3, .photometric = 2, .planar = true, .compression = 5};
+  IfdFixture rgba{.width = 8, .height = 8, .samples_per_pixel = 4, .photometric = 2, .compression = 32773};
   rgba.extra_samples = {2};
-  IfdSpec bilevel{.width = 64, .height = 8, .bits = 1, .photometric = 0, .compression = 4};
-  IfdSpec reduced{.width = 150, .height = 100, .subfile_type = 1};
+  IfdFixture bilevel{.width = 64, .height = 8, .bits = 1, .photometric = 0, .compression = 4};
+  IfdFixture reduced{.width = 150, .height = 100, .subfile_type = 1};
   write_tiff(dir / "grey-with-overview.tif", {grey, reduced});
   write_tiff(dir / "sixteen-tiled-gdal.tif", {sixteen});
   write_tiff(dir / "float-deflate-predictor.tif", {floats}, {.big_tiff = true});
