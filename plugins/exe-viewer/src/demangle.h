@@ -17,7 +17,7 @@ namespace brindle::exe {
 // Nesting limit of the C++ parser, counted over its recursive productions.
 inline constexpr unsigned CXX_DEMANGLE_MAX_DEPTH = 256;
 // Largest number of name parts a C++ rendering may print.
-inline constexpr std::uint64_t CXX_DEMANGLE_MAX_PRINTED_NODES = 1 << 20;
+inline constexpr std::uint64_t CXX_DEMANGLE_MAX_PRINTED_NODES = 1 << 18;
 
 // The demangled form of `name`, or nothing when no demangler changes it.
 std::optional<std::string> demangle_symbol(std::string_view name);

@@ -15,6 +15,14 @@ constexpr std::uint32_t LC_LOAD_DYLIB = 0x0C;
 constexpr std::uint32_t LC_LOAD_WEAK_DYLIB = 0x80000018;
 constexpr std::uint32_t LC_REEXPORT_DYLIB = 0x8000001F;
 
+// Appends `name` unless the list already holds MAX_DEPENDENCY_NAME_BYTES.
+bool add_name(std::vector<std::string>& out, std::size_t& total, std::string_view name) {
+  if (total + name.size() > MAX_DEPENDENCY_NAME_BYTES) return false;
+  total += name.size();
+  out.emplace_back(name);
+  return true;
+}
+
 const Section* first_named(const ObjectFile& f, std::string_view name) {
   for (const Section& s : f.sections)
     if (s.name && *s.name == name) return &s;
@@ -23,6 +31,7 @@ const Section* first_named(const ObjectFile& f, std::string_view name) {
 
 std::vector<std::string> elf_dependencies(const ObjectFile& f) {
   std::vector<std::string> out;
+  std::size_t total = 0;
   const Section* dynamic = first_named(f, ".dynamic");
   const Section* dynstr = first_named(f, ".dynstr");
   if (!dynamic || !dynstr || !dynamic->contents || !dynstr->contents) return out;
@@ -43,13 +52,14 @@ std::vector<std::string> elf_dependencies(const ObjectFile& f) {
     if (tag != DT_NEEDED) continue;
     auto name = strings.c_string(value);
     if (!name || name->empty() || !is_valid_utf8(as_chars(*name))) continue;
-    out.emplace_back(as_chars(*name));
+    if (!add_name(out, total, as_chars(*name))) break;
   }
   return out;
 }
 
 std::vector<std::string> macho_dependencies(const ObjectFile& f) {
   std::vector<std::string> out;
+  std::size_t total = 0;
   Bytes d = f.data;
   if (d.size() < 20) return out;
   bool big;
@@ -74,7 +84,7 @@ std::vector<std::string> macho_dependencies(const ObjectFile& f) {
     if (*cmd == LC_LOAD_DYLIB || *cmd == LC_LOAD_WEAK_DYLIB || *cmd == LC_REEXPORT_DYLIB) {
       if (auto name_offset = r.u32(off + 8)) {
         auto name = r.c_string(off + *name_offset);
-        if (name && !name->empty() && is_valid_utf8(as_chars(*name))) out.emplace_back(as_chars(*name));
+        if (name && !name->empty() && is_valid_utf8(as_chars(*name)) && !add_name(out, total, as_chars(*name))) break;
       }
     }
     off += *size;
@@ -86,12 +96,16 @@ std::vector<std::string> macho_dependencies(const ObjectFile& f) {
 std::vector<std::string> pe_dependencies(const ObjectFile& f) {
   std::vector<std::string> out;
   if (!f.pe_imports) return out;
-  for (const PeImport& imp : *f.pe_imports)
-    if (is_valid_utf8(imp.library)) out.emplace_back(imp.library);
-  // std::string compares as unsigned bytes: upper case sorts first and a
+  // Deduplicated as views first: many imports share one library name.
+  std::vector<std::string_view> names;
+  for (const PeImport& imp : *f.pe_imports) names.push_back(imp.library);
+  // string_view compares as unsigned bytes: upper case sorts first and a
   // prefix before the longer name.
-  std::sort(out.begin(), out.end());
-  out.erase(std::unique(out.begin(), out.end()), out.end());
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  std::size_t total = 0;
+  for (std::string_view name : names)
+    if (is_valid_utf8(name) && !add_name(out, total, name)) break;
   return out;
 }
 

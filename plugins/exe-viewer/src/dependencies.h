@@ -10,6 +10,11 @@
 
 namespace brindle::exe {
 
+// Total bytes of dependency names collected. Real files name a few hundred
+// bytes; a hostile one can point thousands of entries at one long string,
+// and the list stops growing once its names reach this size.
+inline constexpr std::size_t MAX_DEPENDENCY_NAME_BYTES = 16u << 20;
+
 std::vector<std::string> collect_dependencies(const ObjectFile& file);
 
 }  // namespace brindle::exe

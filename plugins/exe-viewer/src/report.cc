@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <algorithm>
+
 #include "demangle.h"
 #include "dependencies.h"
 #include "labels.h"
@@ -59,18 +61,20 @@ void header_block(std::string& out, const ObjectFile& f) {
   out += '\n';
 }
 
-void dependencies_block(std::string& out, const ObjectFile& f) {
+bool dependencies_block(std::string& out, const ObjectFile& f) {
   auto deps = collect_dependencies(f);
   count_line(out, "Dependencies", deps.size());
   if (deps.empty()) line(out, "  (none)");
   for (const auto& d : deps) {
+    if (out.size() > MAX_REPORT_BYTES) return false;
     out += "  ";
     line(out, d);
   }
   out += '\n';
+  return true;
 }
 
-void sections_block(std::string& out, const ObjectFile& f) {
+bool sections_block(std::string& out, const ObjectFile& f) {
   count_line(out, "Sections", f.sections.size());
   out += "  ";
   append_left(out, "Name", 26);
@@ -80,6 +84,7 @@ void sections_block(std::string& out, const ObjectFile& f) {
   append_left(out, "Size", 16);
   line(out, " Kind");
   for (const Section& s : f.sections) {
+    if (out.size() > MAX_REPORT_BYTES) return false;
     out += "  ";
     append_left(out, s.name ? *s.name : UNREADABLE_SECTION, 26);
     out += ' ';
@@ -90,19 +95,21 @@ void sections_block(std::string& out, const ObjectFile& f) {
     line(out, section_kind_label(s.kind));
   }
   out += '\n';
+  return true;
 }
 
-void exports_block(std::string& out, const ObjectFile& f) {
+bool exports_block(std::string& out, const ObjectFile& f) {
   if (!f.exports) {
     line(out, "== Exports ==");
     out += "  Error reading exports: ";
     line(out, f.exports.error());
     out += '\n';
-    return;
+    return true;
   }
   count_line(out, "Exports", f.exports->size());
   if (f.exports->empty()) line(out, "  (none)");
   for (const Export& e : *f.exports) {
+    if (out.size() > MAX_REPORT_BYTES) return false;
     out += "  ";
     append_right(out, export_address_text(e.target), 18);
     out += "  ";
@@ -111,20 +118,22 @@ void exports_block(std::string& out, const ObjectFile& f) {
     demangled_line(out, name, 22);
   }
   out += '\n';
+  return true;
 }
 
-void imports_block(std::string& out, const ObjectFile& f) {
+bool imports_block(std::string& out, const ObjectFile& f) {
   if (is_pe(f.kind)) {
     if (!f.pe_imports) {
       line(out, "== Imports ==");
       out += "  Error reading imports: ";
       line(out, f.pe_imports.error());
       out += '\n';
-      return;
+      return true;
     }
     count_line(out, "Imports", f.pe_imports->size());
     if (f.pe_imports->empty()) line(out, "  (none)");
     for (const PeImport& imp : *f.pe_imports) {
+      if (out.size() > MAX_REPORT_BYTES) return false;
       std::string_view library = is_valid_utf8(imp.library) ? imp.library : INVALID_NAME;
       std::string name = display_entry_name(imp.name);
       out += "  [";
@@ -134,22 +143,25 @@ void imports_block(std::string& out, const ObjectFile& f) {
       demangled_line(out, name, library.size() + 6);
     }
     out += '\n';
-    return;
+    return true;
   }
   count_line(out, "Imports", f.undefined_imports.size());
   if (f.undefined_imports.empty()) line(out, "  (none)");
   for (const Symbol& s : f.undefined_imports) {
+    if (out.size() > MAX_REPORT_BYTES) return false;
     out += "  ";
     line(out, s.name ? *s.name : INVALID_NAME);
     if (s.name) demangled_line(out, *s.name, 2);
   }
   out += '\n';
+  return true;
 }
 
-void symbols_block(std::string& out, const ObjectFile& f) {
+bool symbols_block(std::string& out, const ObjectFile& f) {
   count_line(out, "Symbols", f.symbols.size());
   if (f.symbols.empty()) line(out, "  (none \xE2\x80\x94 binary may be stripped)");
   for (const Symbol& s : f.symbols) {
+    if (out.size() > MAX_REPORT_BYTES) return false;
     out += "  ";
     out += symbol_type_letter(s);
     out += "  ";
@@ -159,6 +171,7 @@ void symbols_block(std::string& out, const ObjectFile& f) {
     if (s.name) demangled_line(out, *s.name, 25);
   }
   out += '\n';
+  return true;
 }
 
 // An upper-bound guess of the report's length, reserved once the lists are
@@ -199,13 +212,15 @@ std::string group_thousands(std::uint64_t n) {
 std::string build_report(const ObjectFile& file) {
   std::string out;
   out.reserve(REPORT_INITIAL_CAPACITY);
-  out.reserve(estimated_size(file));
+  out.reserve(std::min(estimated_size(file), MAX_REPORT_BYTES + REPORT_INITIAL_CAPACITY));
   header_block(out, file);
-  dependencies_block(out, file);
-  sections_block(out, file);
-  exports_block(out, file);
-  imports_block(out, file);
-  symbols_block(out, file);
+  bool complete = dependencies_block(out, file) && sections_block(out, file) && exports_block(out, file) &&
+                  imports_block(out, file) && symbols_block(out, file);
+  if (!complete) {
+    out += "  (report cut short: it would exceed ";
+    out += group_thousands(MAX_REPORT_BYTES);
+    out += " bytes)\n\n";
+  }
   return out;
 }
 

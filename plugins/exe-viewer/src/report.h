@@ -11,8 +11,12 @@
 
 namespace brindle::exe {
 
-// Room the report buffer starts with; it grows without limit.
+// Room the report buffer starts with.
 inline constexpr std::size_t REPORT_INITIAL_CAPACITY = 65536;
+// Where the report stops growing. A few MB of symbol table whose entries
+// all name one long string would otherwise spell out terabytes; a report
+// that reaches this size ends with a line saying it was cut short.
+inline constexpr std::size_t MAX_REPORT_BYTES = 256u << 20;
 
 // Never fails: a file that cannot be parsed gives the one-line
 // "Failed to parse executable: {}" report.

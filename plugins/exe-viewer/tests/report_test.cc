@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "dependencies.h"
 #include "report.h"
 
 namespace brindle::exe {
@@ -154,6 +155,27 @@ TEST_F(SyntheticReport, PortableExecutableImportsAndFailedDirectories) {
   EXPECT_NE(r.find("== Dependencies (0) ==\n  (none)\n"), std::string::npos);
   EXPECT_NE(r.find("== Imports ==\n  Error reading imports: Invalid PE import directory address\n\n== Symbols"),
             std::string::npos);
+}
+
+// A small file can name one long string from every symbol; the report
+// stops at MAX_REPORT_BYTES instead of spelling out gigabytes, and the
+// dependency list stops at MAX_DEPENDENCY_NAME_BYTES.
+TEST_F(SyntheticReport, HugeReportsAreCutShort) {
+  std::string long_name(1 << 20, 'x');
+  file.symbols.assign(300, Symbol{std::string_view(long_name), 0, SymbolKind::data, SymbolSectionKind::section});
+  std::string r = build_report(file);
+  EXPECT_GT(r.size(), MAX_REPORT_BYTES);
+  EXPECT_LT(r.size(), MAX_REPORT_BYTES + 2 * long_name.size());
+  EXPECT_TRUE(r.ends_with("\n  (report cut short: it would exceed 268,435,456 bytes)\n\n"));
+
+  file.symbols.clear();
+  file.kind = FileKind::pe64;
+  std::vector<std::string> libraries;
+  for (char c = 'a'; c <= 'z'; ++c) libraries.push_back(std::string(1 << 20, c));
+  std::vector<PeImport> imports;
+  for (const auto& l : libraries) imports.push_back({l, std::uint16_t{1}});
+  file.pe_imports = imports;
+  EXPECT_EQ(collect_dependencies(file).size(), MAX_DEPENDENCY_NAME_BYTES / (1 << 20));
 }
 
 }  // namespace
