@@ -76,4 +76,16 @@ std::vector<RawIfd> walk_ifds(ByteStream& stream, std::uint64_t first) {
   return ifds;
 }
 
+std::optional<std::uint64_t> first_ifd_offset(ByteStream& stream) {
+  std::array<std::uint8_t, 16> head{};
+  if (!read_at(stream, 0, std::span(head.data(), 8))) return std::nullopt;
+  if (!((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M'))) return std::nullopt;
+  Format f;
+  f.little = head[0] == 'I';
+  const std::uint64_t magic = get(f, head.data() + 2, 2);
+  if (magic == 42) return get(f, head.data() + 4, 4);
+  if (magic == 43 && read_at(stream, 0, head)) return get(f, head.data() + 8, 8);
+  return std::nullopt;
+}
+
 }  // namespace brindle::tiff

@@ -28,4 +28,7 @@ inline constexpr std::size_t MAX_WALKED_IFDS = 1 << 20;
 // read before stays.
 std::vector<RawIfd> walk_ifds(ByteStream& stream, std::uint64_t first);
 
+// The offset of IFD 0 from a classic or BigTIFF header, if it has one.
+std::optional<std::uint64_t> first_ifd_offset(ByteStream& stream);
+
 }  // namespace brindle::tiff

@@ -11,6 +11,8 @@ std::vector<BytePatch> scan_or_empty(std::expected<std::unique_ptr<ByteStream>, 
   return patches ? std::move(*patches) : std::vector<BytePatch>{};
 }
 
+bool zero_sized_first_ifd(const TiffDoc& doc);
+
 }  // namespace
 
 std::expected<std::unique_ptr<ByteStream>, std::string> open_stream(const TiffDoc& doc, bool sidecar) {
@@ -61,6 +63,19 @@ std::vector<IfdImage> collect_ifd_images(TiffDecoder& decoder, bool sidecar, boo
   return images;
 }
 
+namespace {
+
+bool zero_sized_first_ifd(const TiffDoc& doc) {
+  auto stream = open_stream(doc, false);
+  if (!stream) return false;
+  const auto first = first_ifd_offset(**stream);
+  if (!first) return false;
+  const auto chain = walk_ifds(**stream, *first);
+  return !chain.empty() && (chain[0].width == 0 || chain[0].height == 0);
+}
+
+}  // namespace
+
 std::expected<TiffDoc, std::string> open_doc(DocSource source, std::optional<std::string> sidecar) {
   TiffDoc doc{std::move(source), {}, {}, {}, {}, std::move(sidecar)};
   {
@@ -73,7 +88,12 @@ std::expected<TiffDoc, std::string> open_doc(DocSource source, std::optional<std
   std::vector<IfdImage> images;
   {
     auto decoder = open_decoder(doc, false);
-    if (!decoder) return std::unexpected(decoder.error());
+    if (!decoder) {
+      // libtiff refuses an IFD 0 of width or height 0 outright; such a
+      // file has no image this viewer could show.
+      if (zero_sized_first_ifd(doc)) return std::unexpected(std::string("no image levels"));
+      return std::unexpected(decoder.error());
+    }
     doc.meta = read_raster_meta(*decoder);
     images = collect_ifd_images(*decoder, false, false);
   }

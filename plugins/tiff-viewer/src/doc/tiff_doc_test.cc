@@ -173,6 +173,14 @@ TEST(TiffDocTest, ZeroSizedIfdStillCountsInTheChain) {
   for (const auto& l : doc->levels) EXPECT_NE(l.ifd, 1u);
 }
 
+TEST(TiffDocTest, NoImageOfNonZeroSize) {
+  TempDir dir;
+  testing::write_tiff(dir / "a.tif", {image(64, 64)});
+  auto raw = testing::read_bytes(dir / "a.tif");
+  testing::set_inline_tag(raw, 0, TIFFTAG_IMAGELENGTH, 0);
+  EXPECT_EQ(open_doc(DocSource::memory(raw), std::nullopt).error(), "no image levels");
+}
+
 TEST(TiffDocTest, FailureTexts) {
   TempDir dir;
   const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> cases = {
