@@ -28,7 +28,21 @@ std::string text(capnp::Text::Reader t) {
 
 Bytes data(capnp::Data::Reader d) { return Bytes(d.begin(), d.end()); }
 
-std::vector<Pair> pairs(capnp::List<w::Pair>::Reader list) {
+// Every element a sender writes takes at least one word of the message, but
+// the reader lets a list of zero-sized elements claim millions of them for
+// one word each. Decoding those would cost far more memory than the message
+// itself, so a message may hold at most as many list elements as it has
+// words.
+struct ElementBudget {
+  std::uint64_t left;
+  void take(std::size_t n) {
+    if (n > left) throw DecodeError("a list claims more elements than the message holds");
+    left -= n;
+  }
+};
+
+std::vector<Pair> pairs(capnp::List<w::Pair>::Reader list, ElementBudget& budget) {
+  budget.take(list.size());
   std::vector<Pair> out;
   out.reserve(list.size());
   for (auto p : list) out.push_back(Pair{text(p.getFirst()), text(p.getSecond())});
@@ -49,7 +63,7 @@ RequestBody at(T value) {
   return RequestBody(std::in_place_index<I>, std::move(value));
 }
 
-RequestBody request_body(w::Request::Reader r) {
+RequestBody request_body(w::Request::Reader r, ElementBudget& budget) {
   const auto tag = static_cast<std::uint16_t>(r.which());
   switch (tag) {
     case 0: return at<0>(TextMember{text(r.getOther0())});
@@ -87,7 +101,7 @@ RequestBody request_body(w::Request::Reader r) {
     }
     case 11: {
       auto s = r.getOther11();
-      return at<11>(Other11{text(s.getText()), pairs(s.getPairs()), text(s.getText2()), s.getNumber(),
+      return at<11>(Other11{text(s.getText()), pairs(s.getPairs(), budget), text(s.getText2()), s.getNumber(),
                             s.getFlag0(), s.getFlag1(), s.getValue()});
     }
     case 12: return at<12>(TextMember{text(r.getOther12())});
@@ -100,7 +114,7 @@ RequestBody request_body(w::Request::Reader r) {
     case 19: return at<19>(TextMember{text(r.getOther19())});
     case 20: {
       auto s = r.getOther20();
-      return at<20>(BoolPairs{s.getFlag(), pairs(s.getPairs())});
+      return at<20>(BoolPairs{s.getFlag(), pairs(s.getPairs(), budget)});
     }
     case 21: {
       auto s = r.getRenderLevel();
@@ -126,7 +140,7 @@ ResponseBody resp(T value) {
   return ResponseBody(std::in_place_index<I>, std::move(value));
 }
 
-ResponseBody response_body(w::Response::Reader r) {
+ResponseBody response_body(w::Response::Reader r, ElementBudget& budget) {
   const auto tag = static_cast<std::uint16_t>(r.which());
   switch (tag) {
     case 0: return resp<0>(VoidMember{});
@@ -137,6 +151,7 @@ ResponseBody response_body(w::Response::Reader r) {
     case 2: {
       std::vector<Record> records;
       auto list = r.getResult2();
+      budget.take(list.size());
       records.reserve(list.size());
       for (auto rec : list) records.push_back(record(rec));
       return resp<2>(std::move(records));
@@ -158,7 +173,7 @@ ResponseBody response_body(w::Response::Reader r) {
   }
 }
 
-Message envelope(w::Envelope::Reader env) {
+Message envelope(w::Envelope::Reader env, ElementBudget budget) {
   const auto tag = static_cast<std::uint16_t>(env.which());
   switch (tag) {
     case 0: {
@@ -167,11 +182,11 @@ Message envelope(w::Envelope::Reader env) {
     }
     case 1: {
       auto r = env.getRequest();
-      return Request{r.getRequestId(), request_body(r)};
+      return Request{r.getRequestId(), request_body(r, budget)};
     }
     case 2: {
       auto r = env.getResponse();
-      return Response{r.getRequestId(), response_body(r)};
+      return Response{r.getRequestId(), response_body(r, budget)};
     }
     case 3: {
       auto e = env.getExtra();
@@ -378,7 +393,7 @@ std::expected<Message, std::string> decode_message(const FramedMessage& message)
     options.traversalLimitInWords = MAX_MESSAGE_WORDS;
     options.nestingLimit = MAX_NESTING_DEPTH;
     capnp::SegmentArrayMessageReader reader(kj::arrayPtr(segments.data(), segments.size()), options);
-    return envelope(reader.getRoot<w::Envelope>());
+    return envelope(reader.getRoot<w::Envelope>(), ElementBudget{offset});
   } catch (const DecodeError& e) {
     return std::unexpected(std::string(e.what()));
   } catch (const kj::Exception& e) {

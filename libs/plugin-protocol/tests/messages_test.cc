@@ -137,6 +137,13 @@ TEST(Messages, MalformedMessagesFailToDecode) {
   }
 }
 
+TEST(Messages, ZeroSizedElementsCannotOutnumberTheWords) {
+  auto decoded = decode_message(one_segment({struct_ptr(0, 1, 1), 1, struct_ptr(0, 2, 1), 1, 20, struct_ptr(0, 1, 1),
+                                             0, list_ptr(0, 7, 0), static_cast<std::uint64_t>(1'000'000) << 2}));
+  ASSERT_FALSE(decoded.has_value());
+  EXPECT_EQ(decoded.error(), "a list claims more elements than the message holds");
+}
+
 TEST(Messages, TextMustBeUtf8) {
   for (const char* bad : {"\xff", "a\xc3", "\xed\xa0\x80", "\xc0\xaf", "\xf4\x90\x80\x80"}) {
     auto decoded = round_trip(request<8>(RenderRequest{"", 0, "/out", 0, bad}));
