@@ -2,8 +2,8 @@
 
 #include <llvm/Object/ELF.h>
 
-#include "text.h"
 #include "bytes.h"
+#include "text.h"
 
 namespace brindle::exe {
 
