@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <memory>
 #include <type_traits>
-#include <unordered_map>
 #include <vector>
 
 namespace brindle::exe {
@@ -14,6 +13,15 @@ namespace brindle::exe {
 namespace {
 
 namespace id = llvm::itanium_demangle;
+
+// Every node gets a slot in front of it where the print-size measurement
+// keeps its count, so that memoising needs no hash table.
+constexpr std::size_t NODE_SLOT = 16;
+constexpr std::uint64_t NOT_MEASURED = ~std::uint64_t{0};
+
+std::uint64_t& measure_slot(const id::Node* n) {
+  return *reinterpret_cast<std::uint64_t*>(const_cast<char*>(reinterpret_cast<const char*>(n)) - NODE_SLOT);
+}
 
 // Arena for the C++ parser's nodes; freed as a whole with the parser.
 class NodeArena {
@@ -36,7 +44,10 @@ class NodeArena {
   }
   template <class T, class... Args>
   T* makeNode(Args&&... args) {
-    return new (allocate(sizeof(T))) T(std::forward<Args>(args)...);
+    char* p = static_cast<char*>(allocate(NODE_SLOT + sizeof(T)));
+    T* node = new (p + NODE_SLOT) T(std::forward<Args>(args)...);
+    measure_slot(node) = NOT_MEASURED;
+    return node;
   }
   void* allocateNodeArray(std::size_t n) { return allocate(n * sizeof(id::Node*)); }
 
@@ -82,7 +93,7 @@ class BoundedParser : public id::AbstractManglingParser<BoundedParser, NodeArena
 // parsed names a DAG, and a short name whose parts refer back to each other
 // twice per level prints exponentially many characters. Nodes are counted
 // as the printer visits them (shared ones once per use), with the walk
-// memoised per node so that the measuring itself stays linear.
+// memoised in each node's slot so that the measuring itself stays linear.
 class PrintSizeGuard {
  public:
   // True when printing stays within CXX_DEMANGLE_MAX_PRINTED_NODES nodes and
@@ -92,13 +103,14 @@ class PrintSizeGuard {
  private:
   std::uint64_t count(const id::Node* n) {
     if (n == nullptr) return 0;
-    if (auto it = memo_.find(n); it != memo_.end()) return it->second;
+    std::uint64_t& memo = measure_slot(n);
+    if (memo != NOT_MEASURED) return memo;
     if (depth_ >= CXX_DEMANGLE_MAX_DEPTH) {
       too_deep_ = true;
       return 0;
     }
     ++depth_;
-    memo_[n] = 0;  // a reference cycle counts once; the printer breaks it too
+    memo = 0;  // a reference cycle counts once; the printer breaks it too
     std::uint64_t total = 1;
     n->visit([&](const auto* concrete) {
       using Concrete = std::remove_cvref_t<decltype(*concrete)>;
@@ -110,7 +122,7 @@ class PrintSizeGuard {
     });
     --depth_;
     total = std::min(total, CXX_DEMANGLE_MAX_PRINTED_NODES + 1);
-    memo_[n] = total;
+    memo = total;
     return total;
   }
 
@@ -123,7 +135,6 @@ class PrintSizeGuard {
     }
   }
 
-  std::unordered_map<const id::Node*, std::uint64_t> memo_;
   unsigned depth_ = 0;
   bool too_deep_ = false;
 };
