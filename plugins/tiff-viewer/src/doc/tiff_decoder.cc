@@ -87,6 +87,8 @@ std::expected<void, std::string> check_signature(ByteStream& stream) {
   return {};
 }
 
+std::string describe(const State& state, std::string_view fallback);
+
 }  // namespace
 
 std::string map_libtiff_error(const std::string& m) {
@@ -115,6 +117,16 @@ std::string map_libtiff_error(const std::string& m) {
   return m;
 }
 
+namespace {
+
+std::string describe(const State& state, std::string_view fallback) {
+  if (!state.errors.empty()) return map_libtiff_error(state.errors.front());
+  if (state.warnings.empty()) return std::string(fallback);
+  return std::string(fallback) + ": " + state.warnings.front();
+}
+
+}  // namespace
+
 std::expected<TiffDecoder, std::string> TiffDecoder::open(std::unique_ptr<ByteStream> stream) {
   auto state = std::make_unique<State>();
   state->stream = std::move(stream);
@@ -131,18 +143,11 @@ std::expected<TiffDecoder, std::string> TiffDecoder::open(std::unique_ptr<ByteSt
   TIFF* tif = TIFFClientOpenExt("tiff", "rmO", state.get(), read_proc, write_proc, seek_proc, close_proc,
                                 size_proc, map_proc, unmap_proc, options);
   TIFFOpenOptionsFree(options);
-  if (tif == nullptr) {
-    std::string text = state->errors.empty() ? std::string("format error: image file directory not found")
-                                             : map_libtiff_error(state->errors.front());
-    return std::unexpected(text);
-  }
+  if (tif == nullptr) return std::unexpected(describe(*state, "format error: image file directory not found"));
   return TiffDecoder(std::move(state), tif);
 }
 
-std::string TiffDecoder::error_text(std::string_view fallback) const {
-  if (state_->errors.empty()) return std::string(fallback);
-  return map_libtiff_error(state_->errors.front());
-}
+std::string TiffDecoder::error_text(std::string_view fallback) const { return describe(*state_, fallback); }
 
 std::uint32_t TiffDecoder::width() const {
   std::uint32_t w = 0;

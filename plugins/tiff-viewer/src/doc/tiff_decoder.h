@@ -35,9 +35,13 @@ class TiffDecoder {
   TIFF* handle() const { return tif_.get(); }
   ByteStream& stream() { return *state_->stream; }
 
-  // The text for the first libtiff error since the last clear, or `fallback`.
+  // The text for the first libtiff error since the last clear; without one,
+  // `fallback` followed by the first warning since then, if any.
   std::string error_text(std::string_view fallback) const;
-  void clear_errors() { state_->errors.clear(); }
+  void clear_errors() {
+    state_->errors.clear();
+    state_->warnings.clear();
+  }
 
   std::uint32_t width() const;
   std::uint32_t height() const;
