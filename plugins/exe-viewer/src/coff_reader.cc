@@ -251,8 +251,9 @@ class CoffReader {
       SymbolKind derived = (((type >> 4) & 0x3) == SYM_DTYPE_FUNCTION || code_section) ? SymbolKind::text : SymbolKind::data;
       switch (storage) {
         case SYM_CLASS_STATIC:
-          // A section definition: value 0 with an auxiliary section record.
-          s.kind = (value == 0 && aux > 0 && secnum > 0) ? SymbolKind::section : derived;
+          // A section definition: not a function, with an auxiliary section
+          // record. Its value is 0 in objects, an offset in linked images.
+          s.kind = (aux > 0 && secnum > 0 && ((type >> 4) & 0x3) != SYM_DTYPE_FUNCTION) ? SymbolKind::section : derived;
           break;
         case SYM_CLASS_EXTERNAL:
         case SYM_CLASS_WEAK_EXTERNAL: s.kind = derived; break;

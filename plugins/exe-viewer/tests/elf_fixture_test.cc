@@ -109,9 +109,11 @@ TEST(ElfFixtures, MatchReadelf) {
     std::string header = readelf("-h", fx.name);
     EXPECT_EQ(file->is_64, header.find("Class:                             ELF64") != std::string::npos);
     EXPECT_EQ(file->big_endian, header.find("big endian") != std::string::npos);
-    for (const auto& line : lines_of(header))
-      if (line.find("Entry point address:") != std::string::npos)
+    for (const auto& line : lines_of(header)) {
+      if (line.find("Entry point address:") != std::string::npos) {
         EXPECT_EQ(file->entry, parse_number(words_of(line).back()));
+      }
+    }
 
     // Sections, from index 1, in header order.
     std::vector<std::tuple<std::string, std::uint64_t, std::uint64_t>> sections;

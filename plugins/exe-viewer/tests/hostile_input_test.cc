@@ -28,7 +28,9 @@ void expect_report(const std::vector<std::uint8_t>& bytes, const std::string& wh
   std::string r = build_report(Bytes(exact));
   ASSERT_FALSE(r.empty()) << what;
   ASSERT_EQ(r.back(), '\n') << what;
-  if (!r.starts_with("Failed to parse executable: ")) ASSERT_TRUE(r.ends_with("\n\n")) << what;
+  if (!r.starts_with("Failed to parse executable: ")) {
+    ASSERT_TRUE(r.ends_with("\n\n")) << what;
+  }
 }
 
 TEST(HostileInput, TruncatedFixtures) {

@@ -143,8 +143,9 @@ TEST(PeFixtures, ExportsMatchReadobj) {
     auto it = std::find_if(file->exports->begin(), file->exports->end(),
                            [&](const Export& x) { return display_entry_name(x.name) == name; });
     ASSERT_NE(it, file->exports->end()) << name;
-    if (const auto* a = std::get_if<target::Address>(&it->target))
+    if (const auto* a = std::get_if<target::Address>(&it->target)) {
       EXPECT_EQ(a->address, image_base + parse_number(e["RVA"])) << name;
+    }
   }
   std::string report = build_report(*file);
   // Named exports first in name-table order, then ordinal-only ones; the
@@ -225,6 +226,39 @@ TEST(OtherFixtures, SectionKindsAndSymbolLetters) {
     auto bytes = read_fixture(c.fixture);
     std::string report = build_report(Bytes(bytes));
     EXPECT_NE(report.find(c.line), std::string::npos) << c.fixture << ": " << c.line << "\n" << report;
+  }
+}
+
+// The COFF-style symbol tables without file symbols and section
+// definitions, in table order, as llvm-readobj lists them.
+TEST(OtherFixtures, SymbolsMatchReadobj) {
+  for (const char* name : {"coff-x86_64-pc-windows-msvc.obj", "coff-i686-pc-windows-msvc.obj", "coff-bigobj.obj",
+                           "pe-winapp.exe", "xcoff32.o", "xcoff64.o"}) {
+    SCOPED_TRACE(name);
+    auto bytes = read_fixture(name);
+    auto file = read_object(Bytes(bytes));
+    ASSERT_TRUE(file.has_value());
+    std::vector<std::pair<std::string, std::string>> expected;  // name, value
+    for (auto& s : readobj_blocks(tool("llvm-readobj-14 --symbols", name), "Symbol")) {
+      const std::string& storage = s["StorageClass"];
+      // llvm-readobj calls every static symbol with an auxiliary record a
+      // section definition; static functions (gcc gives them one too) are
+      // functions all the same.
+      bool section_definition = s.contains("AuxSectionDef") && storage == "Static" && s["ComplexType"] != "Function";
+      if (storage == "File" || storage == "C_FILE" || storage == "Section" || section_definition) continue;
+      std::string value = "0";
+      for (const auto& [key, v] : s)
+        if (key.starts_with("Value")) value = v;
+      expected.emplace_back(s["Name"], value);
+    }
+    ASSERT_EQ(file->symbols.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(file->symbols[i].name.value_or("<invalid>"), expected[i].first);
+      // Object files have sections at address 0: the address is the value.
+      if (!is_pe(file->kind) && file->symbols[i].section != SymbolSectionKind::common) {
+        EXPECT_EQ(file->symbols[i].address, parse_number(expected[i].second)) << expected[i].first;
+      }
+    }
   }
 }
 

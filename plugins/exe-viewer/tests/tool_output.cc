@@ -57,13 +57,23 @@ std::vector<std::map<std::string, std::string>> readobj_blocks(const std::string
       }
       continue;
     }
-    if (w.back() == "{" || w.back() == "[") ++depth;
+    if (w.back() == "{" || w.back() == "[") {
+      ++depth;
+      out.back()[w[0]] = "";  // a nested block is noted under its name
+      continue;
+    }
     if (w[0] == "}" || w[0] == "]") {
       if (--depth == 0) continue;
     }
-    if (w.size() >= 1 && w[0].ends_with(":")) {
-      std::string key = w[0].substr(0, w[0].size() - 1);
-      if (!out.back().contains(key)) out.back()[key] = w.size() > 1 ? w[1] : "";
+    // "Key: value", where the key may hold spaces ("Value (RelocatableAddress)").
+    auto colon = line.find(": ");
+    if (colon == std::string::npos && line.ends_with(":")) colon = line.size() - 1;
+    if (colon != std::string::npos) {
+      auto key_words = words_of(line.substr(0, colon));
+      auto value_words = words_of(line.substr(colon + 1));
+      std::string key;
+      for (const auto& k : key_words) key += (key.empty() ? "" : " ") + k;
+      if (!key.empty() && !out.back().contains(key)) out.back()[key] = value_words.empty() ? "" : value_words[0];
     }
   }
   return out;

@@ -20,7 +20,9 @@ std::vector<std::string> lines_of(const std::string& text);
 std::vector<std::string> words_of(const std::string& line);
 
 // llvm-readobj's "Key: value" blocks opened by "<block> {", each as a map
-// from key to the first word of its value. Nested blocks are flattened.
+// from key to the first word of its value. Nested blocks are flattened:
+// their keys join the enclosing block's (first one wins) and their names
+// appear as keys with an empty value.
 std::vector<std::map<std::string, std::string>> readobj_blocks(const std::string& text, const std::string& block);
 
 std::uint64_t parse_number(const std::string& text);  // decimal, or hex with 0x
