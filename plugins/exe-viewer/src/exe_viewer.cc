@@ -1,5 +1,7 @@
 #include "exe_viewer.h"
 
+#include <new>
+
 #include "read_file.h"
 #include "report.h"
 #include "text.h"
@@ -7,6 +9,16 @@
 namespace brindle::exe {
 
 ViewerResult ExeViewer::render(RenderSource source) {
+  // The report of a large file takes hundreds of megabytes at most; should
+  // the system still refuse them, the request fails instead of the process.
+  try {
+    return render_report(std::move(source));
+  } catch (const std::bad_alloc&) {
+    return plugin_error(ErrorCode::failed, "out of memory while building the report");
+  }
+}
+
+ViewerResult ExeViewer::render_report(RenderSource source) {
   std::string report;
   if (const std::string* path = source.path()) {
     auto read = read_whole_file(*path);

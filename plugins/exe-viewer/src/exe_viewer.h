@@ -14,6 +14,9 @@ inline constexpr std::string_view EXE_VIEWER_ID = "exeinfo";
 class ExeViewer final : public Viewer {
  public:
   ViewerResult render(RenderSource source) override;
+
+ private:
+  ViewerResult render_report(RenderSource source);
 };
 
 }  // namespace brindle::exe
