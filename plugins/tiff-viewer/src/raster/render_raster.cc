@@ -167,6 +167,34 @@ std::expected<ChunkGrid, std::string> chunk_grid(TiffDecoder& decoder, const Ras
   return g;
 }
 
+// Converts rows [first, last) of a decoded chunk to floats a slice at a
+// time and hands each slice [a, b) to `use`, with row a at the start of
+// `samples`. Expanding a whole chunk at once could cost 32 times its
+// decoded size (1-bit samples become floats); slices keep the expansion to
+// SLICE_BYTES, and a single row may not pass the intermediate-buffer limit.
+template <typename Use>
+std::expected<void, std::string> for_each_slice(const ChunkData& chunk, std::uint64_t first, std::uint64_t last,
+                                                std::vector<float>& samples, Use use) {
+  constexpr std::uint64_t SLICE_BYTES = 16ull << 20;
+  const std::uint64_t row_floats = chunk.samples_per_pixel * chunk.width;
+  if (row_floats * sizeof(float) > MAX_INTERMEDIATE_BUFFER) return std::unexpected(std::string(LIMITS_EXCEEDED));
+  const std::uint64_t stride =
+      chunk.kind == SampleKind::packed
+          ? (std::uint64_t{chunk.bits_per_sample} * chunk.samples_per_pixel * chunk.stored_width + 7) / 8
+          : chunk.samples_per_pixel * chunk.stored_width * element_size(chunk.kind);
+  const std::uint64_t rows = std::max<std::uint64_t>(1, SLICE_BYTES / std::max<std::uint64_t>(row_floats * 4, 1));
+  for (std::uint64_t a = first; a < last; a += rows) {
+    const std::uint64_t b = std::min(last, a + rows);
+    ChunkData part = chunk;
+    const std::uint64_t from = std::min<std::uint64_t>(a * stride, chunk.bytes.size());
+    part.bytes = chunk.bytes.subspan(from, std::min<std::uint64_t>((b - a) * stride, chunk.bytes.size() - from));
+    part.height = static_cast<std::uint32_t>(b - a);
+    if (auto ok = convert_chunk(part, samples); !ok) return ok;
+    use(a, b);
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string debug_text(const Window& w) {
@@ -287,15 +315,21 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
           if (auto ok = check_chunk_size(chunk); !ok) return std::unexpected(ok.error());
           const GreyRun run{r_begin, r_end, c_begin, c_end, cy, y0, t, w, ox_begin, phase_begin, has_nodata, nodata};
           if (add_grey_in_place(acc, run, chunk)) continue;
-          if (auto ok = convert_chunk(chunk, samples); !ok) return std::unexpected(ok.error());
-          add_grey(acc, run, [&](std::uint64_t r, std::uint64_t c) { return samples[r * dw + c]; });
+          auto sliced = for_each_slice(chunk, r_begin, r_end, samples, [&](std::uint64_t a, std::uint64_t b) {
+            GreyRun part = run;
+            part.r_begin = a;
+            part.r_end = b;
+            add_grey(acc, part, [&](std::uint64_t r, std::uint64_t c) { return samples[(r - a) * dw + c]; });
+          });
+          if (!sliced) return std::unexpected(sliced.error());
           continue;
         }
 
-        if (auto ok = convert_chunk(chunk, samples); !ok) return std::unexpected(ok.error());
-        for (std::uint64_t rr = r_begin; rr < r_end; ++rr) {
+        if (auto ok = check_chunk_size(chunk); !ok) return std::unexpected(ok.error());
+        auto sliced = for_each_slice(chunk, r_begin, r_end, samples, [&](std::uint64_t a, std::uint64_t b) {
+        for (std::uint64_t rr = a; rr < b; ++rr) {
           const std::size_t out_row = static_cast<std::size_t>(((cy + rr) / t - y0) * w);
-          const float* s = samples.data() + (rr * dw + c_begin) * k;
+          const float* s = samples.data() + ((rr - a) * dw + c_begin) * k;
           std::size_t pixel = out_row + static_cast<std::size_t>(ox_begin);
           std::uint64_t phase = phase_begin;
           for (std::uint64_t c = c_begin; c < c_end; ++c, s += k) {
@@ -316,6 +350,8 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
             }
           }
         }
+        });
+        if (!sliced) return std::unexpected(sliced.error());
       }
     }
   }
