@@ -44,7 +44,7 @@ SectionKind elf_section_kind(std::uint32_t type, std::uint64_t flags) {
     case SHT_CREL:
       return SectionKind::metadata;
     default:
-      return SectionKind::elf_specific;
+      return SectionKind::unlisted_elf_type;
   }
 }
 

@@ -105,7 +105,7 @@ std::string_view section_kind_label(SectionKind kind) {
     case SectionKind::metadata: return "metadata";
     case SectionKind::other:
     case SectionKind::unknown:
-    case SectionKind::elf_specific: return "other";
+    case SectionKind::unlisted_elf_type: return "other";
   }
   return "other";
 }

@@ -50,7 +50,7 @@ enum class SectionKind {
   note,
   metadata,
   unknown,
-  elf_specific,
+  unlisted_elf_type,  // an ELF section type none of the above describes
 };
 
 enum class SymbolKind { unknown, text, data, section, file, label, tls };

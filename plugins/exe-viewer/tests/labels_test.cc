@@ -59,7 +59,7 @@ TEST(SectionKindLabel, EveryCategory) {
       {K::uninitialized_data, "bss"}, {K::tls, "tls"},      {K::uninitialized_tls, "tls"},
       {K::tls_variables, "tls"}, {K::debug, "debug"},       {K::debug_string, "debug-str"},
       {K::linker, "linker"},   {K::note, "note"},           {K::metadata, "metadata"},
-      {K::other, "other"},     {K::unknown, "other"},       {K::elf_specific, "other"},
+      {K::other, "other"},     {K::unknown, "other"},       {K::unlisted_elf_type, "other"},
   };
   for (const auto& [kind, label] : cases) EXPECT_EQ(section_kind_label(kind), label);
 }

@@ -82,7 +82,7 @@ TEST_F(SyntheticReport, RowsColumnsAndDemangledLines) {
   file.sections = {
       {".text", 0x1000, 42, SectionKind::text, std::nullopt},
       {".a_section_name_longer_than_26", 0x2000, 7, SectionKind::data, std::nullopt},
-      {std::nullopt, 0, 0, SectionKind::elf_specific, std::nullopt},
+      {std::nullopt, 0, 0, SectionKind::unlisted_elf_type, std::nullopt},
   };
   file.exports = std::vector<Export>{
       {std::string_view("_ZN3foo3barEv"), target::Address{0x1010}},
