@@ -1,5 +1,8 @@
 #include "plugin_protocol/serve.h"
 
+#include <exception>
+#include <new>
+
 #include "plugin_protocol/framing.h"
 #include "plugin_protocol/messages.h"
 #include "plugin_protocol/shm.h"
@@ -19,6 +22,20 @@ ViewerResult run_render(Viewer& viewer, const RenderRequest& r) {
   return viewer.render(RenderSource::from_bytes(std::move(*content)));
 }
 
+// A viewer reports failures as values; an exception escaping it (an
+// allocation the system refused, above all) still becomes an error reply
+// instead of ending the plug-in.
+template <typename Call>
+ViewerResult guarded(Call call) {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    return plugin_error(ErrorCode::failed, "out of memory");
+  } catch (const std::exception& e) {
+    return plugin_error(ErrorCode::failed, e.what());
+  }
+}
+
 // The reply to one request, as a response message.
 Message answer(Viewer& viewer, const Request& request) {
   const auto id = request.request_id;
@@ -28,19 +45,19 @@ Message answer(Viewer& viewer, const Request& request) {
     case REQUEST_RENDER: {
       const auto& r = std::get<REQUEST_RENDER>(request.body);
       output = &r.output_segment;
-      result = run_render(viewer, r);
+      result = guarded([&] { return run_render(viewer, r); });
       break;
     }
     case REQUEST_RENDER_LEVEL: {
       const auto& r = std::get<REQUEST_RENDER_LEVEL>(request.body);
       output = &r.output_segment;
-      result = viewer.render_level(r.level);
+      result = guarded([&] { return viewer.render_level(r.level); });
       break;
     }
     case REQUEST_RENDER_REGION: {
       const auto& r = std::get<REQUEST_RENDER_REGION>(request.body);
       output = &r.output_segment;
-      result = viewer.render_region(r.level, r.x, r.y, r.width, r.height);
+      result = guarded([&] { return viewer.render_region(r.level, r.x, r.y, r.width, r.height); });
       break;
     }
     default:

@@ -59,6 +59,7 @@ TEST(Serve, GreetsAndAnswersTheRenderKinds) {
 
   expect_error(s.render_region(0, 0, 0, 1, 1, 64), ErrorCode::unsupported, "render_region not supported");
   expect_error(s.render_path("fail", 64), ErrorCode::too_large, "refused on purpose");
+  expect_error(s.render_path("oom", 64), ErrorCode::failed, "out of memory");
   EXPECT_EQ(s.finish().status, 0);
 
   auto minimal = start({"minimal"});

@@ -4,6 +4,7 @@
 //   render(path "sleep")   sleeps a minute (for the parent-death test)
 //   render(path "nap")     sleeps 300 ms, then answers
 //   render(path "fail")    error too_large "refused on purpose"
+//   render(path "oom")     throws std::bad_alloc
 //   render(other path)     text "path:<path>;calls:<n>"
 //   render(bytes)          text "bytes:<size>:<content>;calls:<n>"
 //   render_level(L)        16 bytes: L as u32 little-endian, four times
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "plugin_protocol/plugin_main.h"
@@ -43,6 +45,7 @@ class TestViewer : public brindle::Viewer {
       ::usleep(300'000);
       return text("rested");
     }
+    if (path == "oom") throw std::bad_alloc();
     if (path == "fail") return brindle::plugin_error(brindle::ErrorCode::too_large, "refused on purpose");
     return text("path:" + path + suffix);
   }
