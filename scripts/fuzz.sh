@@ -20,7 +20,8 @@ seeds="$build/seeds"
 rm -rf "$seeds"
 "$build/bin/make_fuzz_seeds" "$seeds"
 mkdir -p "$seeds/build_report_fuzz" "$build/artifacts"
-cp "$root"/plugins/exe-viewer/tests/fixtures/*.{o,so,obj,exe,dll,dylib} "$seeds/build_report_fuzz/" 2>/dev/null || true
+find "$root/plugins/exe-viewer/tests/fixtures" -type f ! -name '*.sh' ! -path '*/src/*' \
+  -exec cp {} "$seeds/build_report_fuzz/" \;
 
 for t in "${targets[@]}"; do
   corpus="$build/corpus/$t"
