@@ -10,17 +10,10 @@ namespace brindle::tiff {
 namespace {
 
 using testing::as_bytes;
+using testing::deflate_grey;
 using testing::IfdFixture;
 using testing::TempDir;
 
-IfdFixture image(std::uint32_t w, std::uint32_t h, std::uint16_t bits = 8) {
-  IfdFixture s;
-  s.width = w;
-  s.height = h;
-  s.bits = bits;
-  s.compression = COMPRESSION_ADOBE_DEFLATE;
-  return s;
-}
 
 struct Frame {
   std::uint32_t width = 0, height = 0;
@@ -50,9 +43,9 @@ TiffViewer open_viewer(const std::filesystem::path& path) {
 
 TEST(TiffViewerLevelTest, LevelNumbersAndCaps) {
   TempDir dir;
-  testing::write_tiff(dir / "fits.tif", {image(4000, 2000)});
-  testing::write_tiff(dir / "over.tif", {image(4000, 2001)});
-  testing::write_tiff(dir / "wide.tif", {image(9000, 1000)});
+  testing::write_tiff(dir / "fits.tif", {deflate_grey(4000, 2000)});
+  testing::write_tiff(dir / "over.tif", {deflate_grey(4000, 2001)});
+  testing::write_tiff(dir / "wide.tif", {deflate_grey(9000, 1000)});
 
   TiffViewer viewer = open_viewer(dir / "fits.tif");
   const auto top = static_cast<std::uint32_t>(viewer.doc()->levels.size() - 1);
@@ -86,7 +79,7 @@ TEST(TiffViewerLevelTest, LevelNumbersAndCaps) {
 
 TEST(TiffViewerLevelTest, FetchingLargeToSmallDecodesOnce) {
   TempDir dir;
-  testing::write_tiff(dir / "a.tif", {image(2000, 2000)});
+  testing::write_tiff(dir / "a.tif", {deflate_grey(2000, 2000)});
   {
     TiffViewer viewer = open_viewer(dir / "a.tif");
     ASSERT_EQ(viewer.doc()->levels.size(), 3u);  // 500, 1000, 2000
@@ -104,7 +97,7 @@ TEST(TiffViewerLevelTest, FetchingLargeToSmallDecodesOnce) {
 
 TEST(TiffViewerLevelTest, SidecarAndMainNeverShareTheCache) {
   TempDir dir;
-  IfdFixture main = image(600, 600);
+  IfdFixture main = deflate_grey(600, 600);
   main.data.assign(600 * 600, 10);
   IfdFixture ovr = main;
   ovr.data.assign(600 * 600, 200);
@@ -124,7 +117,7 @@ TEST(TiffViewerLevelTest, RegionsShareTheStretchOfTheLastLevel) {
   TempDir dir;
   std::vector<std::uint16_t> v(512 * 256);
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = (i % 512) < 256 ? 1000 : 3000;
-  IfdFixture s = image(512, 256, 16);
+  IfdFixture s = deflate_grey(512, 256, 16);
   s.data = as_bytes(v);
   testing::write_tiff(dir / "a.tif", {s});
   TiffViewer viewer = open_viewer(dir / "a.tif");
@@ -148,9 +141,9 @@ TEST(TiffViewerLevelTest, FailedRendersKeepCacheAndRanges) {
   TempDir dir;
   std::vector<std::uint16_t> v(512 * 256);
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint16_t>(i);
-  IfdFixture full = image(512, 256, 16);
+  IfdFixture full = deflate_grey(512, 256, 16);
   full.data = as_bytes(v);
-  IfdFixture reduced = image(300, 150, 16);
+  IfdFixture reduced = deflate_grey(300, 150, 16);
   reduced.subfile_type = FILETYPE_REDUCEDIMAGE;
   testing::write_tiff(dir / "a.tif", {full, reduced});
   auto bytes = testing::read_bytes(dir / "a.tif");
@@ -181,10 +174,10 @@ TEST(TiffViewerLevelTest, FailedRendersKeepCacheAndRanges) {
 
 TEST(TiffViewerLevelTest, HostileFilesFailAndTheViewerGoesOn) {
   TempDir dir;
-  IfdFixture tiled = image(16, 16);
+  IfdFixture tiled = deflate_grey(16, 16);
   tiled.tile_width = tiled.tile_height = 16;
   testing::write_tiff(dir / "tile.tif", {tiled});
-  IfdFixture plain = image(64, 64);
+  IfdFixture plain = deflate_grey(64, 64);
   plain.compression = COMPRESSION_NONE;
   plain.rows_per_strip = 16;
   testing::write_tiff(dir / "plain.tif", {plain});

@@ -8,6 +8,7 @@
 namespace brindle::tiff {
 namespace {
 
+using testing::deflate_grey;
 using testing::IfdFixture;
 using testing::TempDir;
 
@@ -27,20 +28,12 @@ Header header(const Payload& p) {
   return {p[4], p[13], p[14], u32(p, 5), u32(p, 9), u32(p, 15)};
 }
 
-IfdFixture grey(std::uint32_t w, std::uint32_t h, std::uint16_t bits = 8) {
-  IfdFixture s;
-  s.width = w;
-  s.height = h;
-  s.bits = bits;
-  s.compression = COMPRESSION_ADOBE_DEFLATE;
-  return s;
-}
 
 TEST(TiffViewerRenderTest, AnswersTheLevelTableByPathAndFromBytes) {
   TempDir dir;
-  testing::write_tiff(dir / "a.tif", {grey(1000, 300, 16)});
+  testing::write_tiff(dir / "a.tif", {deflate_grey(1000, 300, 16)});
   // The sidecar's image is taller than any level of the main file.
-  testing::write_tiff(dir / "a.tif.ovr", {grey(400, 900, 16)});
+  testing::write_tiff(dir / "a.tif.ovr", {deflate_grey(400, 900, 16)});
 
   TiffViewer viewer;
   auto table = viewer.render(RenderSource::from_path(dir / "a.tif"));
@@ -75,21 +68,21 @@ TEST(TiffViewerRenderTest, SourceDescription) {
     IfdFixture ifd;
     std::uint8_t channels, bit_depth;
   };
-  IfdFixture rgba = grey(4, 4);
+  IfdFixture rgba = deflate_grey(4, 4);
   rgba.samples_per_pixel = 4;
   rgba.photometric = PHOTOMETRIC_RGB;
   rgba.extra_samples = {EXTRASAMPLE_UNASSALPHA};
-  IfdFixture grey_alpha = grey(4, 4, 16);
+  IfdFixture grey_alpha = deflate_grey(4, 4, 16);
   grey_alpha.samples_per_pixel = 2;
   grey_alpha.extra_samples = {EXTRASAMPLE_ASSOCALPHA};
-  IfdFixture palette = grey(4, 4, 4);
+  IfdFixture palette = deflate_grey(4, 4, 4);
   palette.compression = COMPRESSION_NONE;
   palette.photometric = PHOTOMETRIC_PALETTE;
   palette.color_map = std::vector<std::uint16_t>(48, 0);
-  IfdFixture complex = grey(4, 4, 32);
+  IfdFixture complex = deflate_grey(4, 4, 32);
   complex.sample_format = SAMPLEFORMAT_COMPLEXINT;
   const std::vector<Case> cases = {
-      {grey(4, 4, 16), 1, 16}, {rgba, 4, 8}, {grey_alpha, 2, 16}, {palette, 3, 4}, {complex, 3, 8}};
+      {deflate_grey(4, 4, 16), 1, 16}, {rgba, 4, 8}, {grey_alpha, 2, 16}, {palette, 3, 4}, {complex, 3, 8}};
   for (const auto& c : cases) {
     TempDir dir;
     testing::write_tiff(dir / "a.tif", {c.ifd});
@@ -104,7 +97,7 @@ TEST(TiffViewerRenderTest, SourceDescription) {
 
 TEST(TiffViewerRenderTest, FailedRenderKeepsTheEarlierDocument) {
   TempDir dir;
-  testing::write_tiff(dir / "a.tif", {grey(600, 600)});
+  testing::write_tiff(dir / "a.tif", {deflate_grey(600, 600)});
   TiffViewer viewer;
   EXPECT_EQ(viewer.render_level(0).error(), (PluginError{ErrorCode::failed, "render_level before render"}));
   EXPECT_EQ(viewer.render_region(0, 0, 0, 1, 1).error(),

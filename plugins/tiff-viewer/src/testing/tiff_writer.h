@@ -40,6 +40,16 @@ struct IfdFixture {
   std::vector<std::uint8_t> data;
 };
 
+// A Deflate-compressed grey image of the given size.
+inline IfdFixture deflate_grey(std::uint32_t width, std::uint32_t height, std::uint16_t bits = 8) {
+  IfdFixture s;
+  s.width = width;
+  s.height = height;
+  s.bits = bits;
+  s.compression = 8;  // COMPRESSION_ADOBE_DEFLATE
+  return s;
+}
+
 struct FileOptions {
   bool big_tiff = false;
   bool big_endian = false;
