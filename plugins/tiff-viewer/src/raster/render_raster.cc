@@ -176,7 +176,7 @@ template <typename Use>
 std::expected<void, std::string> for_each_slice(const ChunkData& chunk, std::uint64_t first, std::uint64_t last,
                                                 std::vector<float>& samples, Use use) {
   constexpr std::uint64_t SLICE_BYTES = 16ull << 20;
-  const std::uint64_t row_floats = chunk.samples_per_pixel * chunk.width;
+  const std::uint64_t row_floats = chunk.converted_per_pixel() * chunk.width;
   if (row_floats * sizeof(float) > MAX_INTERMEDIATE_BUFFER) return std::unexpected(std::string(LIMITS_EXCEEDED));
   const std::uint64_t stride =
       chunk.kind == SampleKind::packed
@@ -242,6 +242,12 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
   const std::uint64_t sx0 = x0 * t, sx1 = std::min(W, (x0 + w) * t);
   const std::uint64_t sy0 = y0 * t, sy1 = std::min(H, (y0 + h) * t);
   const std::uint64_t k = l.planar ? 1 : l.samples_per_pixel;
+  // The samples of a pixel that can reach the picture: the colour bands,
+  // CMYK black, the palette index and alpha.
+  std::uint64_t used = l.bands;
+  if (l.cmyk) used = std::max<std::uint64_t>(used, 4);
+  if (l.has_alpha) used = std::max<std::uint64_t>(used, l.alpha_index + 1);
+  used = std::min(used, k);
   const std::uint64_t stride = palette_stride(l);
   // Compared as 32-bit floats: a NaN no-data value never matches.
   const bool has_nodata = meta.nodata.has_value();
@@ -298,7 +304,8 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
                         static_cast<std::uint32_t>(dw),
                         static_cast<std::uint32_t>(dh),
                         k,
-                        l.bits_per_sample};
+                        l.bits_per_sample,
+                        used};
 
         // Columns and rows of this chunk that land in the window.
         const std::uint64_t c_begin = sx0 > cx ? sx0 - cx : 0;
@@ -329,10 +336,10 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
         auto sliced = for_each_slice(chunk, r_begin, r_end, samples, [&](std::uint64_t a, std::uint64_t b) {
         for (std::uint64_t rr = a; rr < b; ++rr) {
           const std::size_t out_row = static_cast<std::size_t>(((cy + rr) / t - y0) * w);
-          const float* s = samples.data() + ((rr - a) * dw + c_begin) * k;
+          const float* s = samples.data() + ((rr - a) * dw + c_begin) * used;
           std::size_t pixel = out_row + static_cast<std::size_t>(ox_begin);
           std::uint64_t phase = phase_begin;
-          for (std::uint64_t c = c_begin; c < c_end; ++c, s += k) {
+          for (std::uint64_t c = c_begin; c < c_end; ++c, s += used) {
             if (l.planar && !first_plane) {
               accumulate_sample(acc, pixel, p, l, stride, s[0]);
             } else if (!(has_nodata && s[0] == nodata)) {
@@ -341,7 +348,7 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
                 float* sums = &acc.sums[pixel * acc.bands];
                 for (std::uint64_t j = 0; j < simple_samples; ++j) sums[j] += s[j];
               } else {
-                for (std::uint64_t j = 0; j < k; ++j) accumulate_sample(acc, pixel, j, l, stride, s[j]);
+                for (std::uint64_t j = 0; j < used; ++j) accumulate_sample(acc, pixel, j, l, stride, s[j]);
               }
             }
             if (++phase == t) {

@@ -37,28 +37,35 @@ T load(const std::uint8_t* p) {
 
 template <typename T, typename F>
 void convert_rows(const ChunkData& c, std::uint64_t row_elements, float* out, F to_float) {
-  const std::uint64_t take = c.samples_per_pixel * c.width;
+  const std::uint64_t k = c.samples_per_pixel, used = c.converted_per_pixel();
   for (std::uint32_t r = 0; r < c.height; ++r) {
     const std::uint8_t* src = c.bytes.data() + r * row_elements * sizeof(T);
-    for (std::uint64_t j = 0; j < take; ++j) *out++ = to_float(load<T>(src + j * sizeof(T)));
+    if (used == k) {
+      for (std::uint64_t j = 0; j < k * c.width; ++j) *out++ = to_float(load<T>(src + j * sizeof(T)));
+      continue;
+    }
+    for (std::uint64_t x = 0; x < c.width; ++x)
+      for (std::uint64_t j = 0; j < used; ++j) *out++ = to_float(load<T>(src + (x * k + j) * sizeof(T)));
   }
 }
 
 std::expected<void, std::string> convert_packed(const ChunkData& c, std::vector<float>& out) {
   const unsigned bits = c.bits_per_sample;
   const std::uint64_t row_bytes = (bits * c.samples_per_pixel * c.stored_width + 7) / 8;
-  const std::uint64_t take = c.samples_per_pixel * c.width;
+  const std::uint64_t k = c.samples_per_pixel, used = c.converted_per_pixel();
   float* dst = out.data();
   for (std::uint32_t r = 0; r < c.height; ++r) {
     const std::uint8_t* row = c.bytes.data() + r * row_bytes;
-    std::uint64_t bit = 0;
-    for (std::uint64_t j = 0; j < take; ++j, bit += bits) {
-      std::uint64_t v = 0;
-      for (unsigned b = 0; b < bits; ++b) {
-        const std::uint64_t at = bit + b;
-        v = (v << 1) | ((row[at >> 3] >> (7 - (at & 7))) & 1u);
+    for (std::uint64_t x = 0; x < c.width; ++x) {
+      std::uint64_t bit = x * k * bits;
+      for (std::uint64_t j = 0; j < used; ++j, bit += bits) {
+        std::uint64_t v = 0;
+        for (unsigned b = 0; b < bits; ++b) {
+          const std::uint64_t at = bit + b;
+          v = (v << 1) | ((row[at >> 3] >> (7 - (at & 7))) & 1u);
+        }
+        *dst++ = static_cast<float>(v);
       }
-      *dst++ = static_cast<float>(v);
     }
   }
   return {};
@@ -129,7 +136,7 @@ std::expected<void, std::string> check_chunk_size(const ChunkData& c) {
 }
 
 std::expected<void, std::string> convert_chunk(const ChunkData& c, std::vector<float>& out) {
-  const std::uint64_t expected = c.samples_per_pixel * c.width * c.height;
+  const std::uint64_t expected = c.converted_per_pixel() * c.width * c.height;
   if (auto ok = check_chunk_size(c); !ok) return ok;
   out.resize(static_cast<std::size_t>(expected));
   if (expected == 0) return {};

@@ -30,9 +30,16 @@ struct ChunkData {
   std::uint32_t height = 0;
   std::uint64_t samples_per_pixel = 1;  // of the chunk: 1 for a plane
   std::uint8_t bits_per_sample = 8;
+  // Only the first `used_samples` of each pixel are converted (0: all); the
+  // others cannot change the picture, and a file may declare thousands.
+  std::uint64_t used_samples = 0;
+
+  std::uint64_t converted_per_pixel() const {
+    return used_samples != 0 && used_samples < samples_per_pixel ? used_samples : samples_per_pixel;
+  }
 };
 
-// Writes samples_per_pixel * width * height floats, row-major, into `out`
+// Writes converted_per_pixel() * width * height floats, row-major, into `out`
 // (resized). Errors: "packed chunk has {} bytes, expected {} ({}-bit)" and
 // "chunk has {} samples, expected {}".
 std::expected<void, std::string> convert_chunk(const ChunkData& chunk, std::vector<float>& out);

@@ -63,6 +63,23 @@ TEST(SampleConvertTest, WideKindsAndCropping) {
   EXPECT_EQ(out[0], 18446744073709551616.0f);
 }
 
+TEST(SampleConvertTest, OnlyTheUsedSamplesOfEachPixel) {
+  // Two pixels of four 8-bit samples, the first two used.
+  const std::vector<std::uint8_t> bytes = {1, 2, 3, 4, 5, 6, 7, 8};
+  auto c = chunk(bytes, SampleKind::u8, 2, 2, 1, 4, 8);
+  c.used_samples = 2;
+  std::vector<float> out;
+  ASSERT_TRUE(convert_chunk(c, out));
+  EXPECT_EQ(out, (std::vector<float>{1, 2, 5, 6}));
+  // Two rows of two 1-bit pixels with three samples each (rows padded to a
+  // byte): 101 011 | 110 000, first sample used.
+  const std::vector<std::uint8_t> packed = {0b10101100, 0b11000000};
+  auto p = chunk(packed, SampleKind::packed, 2, 2, 2, 3, 1);
+  p.used_samples = 1;
+  ASSERT_TRUE(convert_chunk(p, out));
+  EXPECT_EQ(out, (std::vector<float>{1, 0, 1, 0}));
+}
+
 TEST(SampleConvertTest, ShortChunksFail) {
   const std::vector<std::uint8_t> five(5, 0);
   std::vector<float> out;
