@@ -46,7 +46,6 @@ class HostSession {
 
   const std::string& plugin_id() const { return plugin_id_; }
   pid_t pid() const { return child_.pid(); }
-  int socket_fd() const { return socket_.get(); }
 
   // render by path; the input segment is not used.
   std::expected<Reply, std::string> render_path(const std::string& path, std::uint64_t output_size);
