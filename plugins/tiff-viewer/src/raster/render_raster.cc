@@ -8,122 +8,12 @@
 #include "doc/level_table.h"
 #include "raster/raster_layout.h"
 #include "raster/sample_convert.h"
+#include "raster/sample_sums.h"
 
 namespace brindle::tiff {
 namespace {
 
 std::uint64_t ceil_div(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
-
-// The part of one chunk that lands in the output, for a grey image with one
-// sample per chunk pixel.
-struct GreyRun {
-  std::uint64_t r_begin, r_end, c_begin, c_end;  // chunk rows and columns used
-  std::uint64_t cy, y0, t, w;
-  std::uint64_t ox_begin, phase_begin;  // output column of c_begin, and its phase
-  bool has_nodata;
-  float nodata;
-};
-
-// Adds each output pixel's run of up to t samples at once; `sample(r, c)`
-// reads the chunk's sample at data row r, column c as a float.
-template <typename Sample>
-void add_grey(SampleAccumulator& acc, const GreyRun& g, Sample sample) {
-  for (std::uint64_t rr = g.r_begin; rr < g.r_end; ++rr) {
-    std::size_t pixel = static_cast<std::size_t>(((g.cy + rr) / g.t - g.y0) * g.w + g.ox_begin);
-    std::uint64_t c = g.c_begin;
-    std::uint64_t run = g.t - g.phase_begin;
-    while (c < g.c_end) {
-      const std::uint64_t end = std::min(g.c_end, c + run);
-      float sum = 0;
-      std::uint32_t n = 0;
-      for (; c < end; ++c) {
-        const float v = sample(rr, c);
-        const bool accepted = !(g.has_nodata && v == g.nodata);
-        sum += accepted ? v : 0.0f;
-        n += accepted;
-      }
-      acc.sums[pixel] += sum;
-      acc.counts[pixel] += n;
-      ++pixel;
-      run = g.t;
-    }
-  }
-}
-
-template <typename T, typename ToFloat>
-void add_grey_typed(SampleAccumulator& acc, const GreyRun& g, const ChunkData& chunk, ToFloat to_float) {
-  const std::uint8_t* base = chunk.bytes.data();
-  const std::uint64_t stride = chunk.stored_width;
-  add_grey(acc, g, [&](std::uint64_t r, std::uint64_t c) {
-    T v;
-    std::memcpy(&v, base + (r * stride + c) * sizeof(T), sizeof v);
-    return to_float(v);
-  });
-}
-
-// Small unsigned samples summed as integers: a run of at most 256 samples
-// of 16 bits stays below 2^24, so every partial sum is exact in a float and
-// the result equals the float sum sample by sample.
-template <typename T>
-void add_grey_integers(SampleAccumulator& acc, const GreyRun& g, const ChunkData& chunk) {
-  // A no-data value matches a sample only when it is one of T's values.
-  const bool match = g.has_nodata && g.nodata >= 0 && g.nodata <= static_cast<float>(std::numeric_limits<T>::max()) &&
-                     g.nodata == std::floor(g.nodata);
-  const T nodata = match ? static_cast<T>(g.nodata) : T{};
-  for (std::uint64_t rr = g.r_begin; rr < g.r_end; ++rr) {
-    const T* row = reinterpret_cast<const T*>(chunk.bytes.data()) + rr * chunk.stored_width;
-    std::size_t pixel = static_cast<std::size_t>(((g.cy + rr) / g.t - g.y0) * g.w + g.ox_begin);
-    std::uint64_t c = g.c_begin;
-    std::uint64_t run = g.t - g.phase_begin;
-    while (c < g.c_end) {
-      const std::uint64_t end = std::min(g.c_end, c + run);
-      std::uint32_t sum = 0;
-      std::uint32_t n = 0;
-      if (match) {
-        for (; c < end; ++c) {
-          const bool accepted = row[c] != nodata;
-          sum += accepted ? row[c] : 0u;
-          n += accepted;
-        }
-      } else {
-        n = static_cast<std::uint32_t>(end - c);
-        for (; c < end; ++c) sum += row[c];
-      }
-      acc.sums[pixel] += static_cast<float>(sum);
-      acc.counts[pixel] += n;
-      ++pixel;
-      run = g.t;
-    }
-  }
-}
-
-// Reads the elements in place; false for kinds that need the float buffer.
-bool add_grey_in_place(SampleAccumulator& acc, const GreyRun& g, const ChunkData& chunk) {
-  auto as_float = [](auto v) { return static_cast<float>(v); };
-  const bool aligned = reinterpret_cast<std::uintptr_t>(chunk.bytes.data()) % alignof(std::uint16_t) == 0;
-  switch (chunk.kind) {
-    case SampleKind::u8:
-      if (g.t <= 256) {
-        add_grey_integers<std::uint8_t>(acc, g, chunk);
-      } else {
-        add_grey_typed<std::uint8_t>(acc, g, chunk, as_float);
-      }
-      return true;
-    case SampleKind::u16:
-      if (g.t <= 256 && aligned) {
-        add_grey_integers<std::uint16_t>(acc, g, chunk);
-      } else {
-        add_grey_typed<std::uint16_t>(acc, g, chunk, as_float);
-      }
-      return true;
-    case SampleKind::i16: add_grey_typed<std::int16_t>(acc, g, chunk, as_float); return true;
-    case SampleKind::u32: add_grey_typed<std::uint32_t>(acc, g, chunk, as_float); return true;
-    case SampleKind::i32: add_grey_typed<std::int32_t>(acc, g, chunk, as_float); return true;
-    case SampleKind::f32: add_grey_typed<float>(acc, g, chunk, as_float); return true;
-    case SampleKind::f64: add_grey_typed<double>(acc, g, chunk, as_float); return true;
-    default: return false;
-  }
-}
 
 struct ChunkGrid {
   bool tiled = false;
@@ -248,15 +138,9 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
   if (l.cmyk) used = std::max<std::uint64_t>(used, 4);
   if (l.has_alpha) used = std::max<std::uint64_t>(used, l.alpha_index + 1);
   used = std::min(used, k);
-  const std::uint64_t stride = palette_stride(l);
-  // Compared as 32-bit floats: a NaN no-data value never matches.
-  const bool has_nodata = meta.nodata.has_value();
-  const float nodata = has_nodata ? static_cast<float>(*meta.nodata) : 0.0f;
+  PixelRules rules{&l, used, palette_stride(l), meta.nodata.has_value(), 0.0f};
+  if (rules.has_nodata) rules.nodata = static_cast<float>(*meta.nodata);
   const SampleKind kind = sample_kind(l);
-  // Plain grey or colour samples go straight into the band sums.
-  const bool simple = !l.has_alpha && !l.color_map && !l.cmyk;
-  const std::uint64_t simple_samples = std::min<std::uint64_t>(k, l.bands);
-  const bool grey = simple && k == 1 && l.bands == 1;
 
   std::vector<std::uint8_t> buffer;
   std::vector<float> samples;
@@ -318,45 +202,11 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
         const std::uint64_t ox_begin = (cx + c_begin) / t - x0;
         const std::uint64_t phase_begin = (cx + c_begin) % t;
 
-        if (grey && (!l.planar || first_plane)) {
-          if (auto ok = check_chunk_size(chunk); !ok) return std::unexpected(ok.error());
-          const GreyRun run{r_begin, r_end, c_begin, c_end, cy, y0, t, w, ox_begin, phase_begin, has_nodata, nodata};
-          if (add_grey_in_place(acc, run, chunk)) continue;
-          auto sliced = for_each_slice(chunk, r_begin, r_end, samples, [&](std::uint64_t a, std::uint64_t b) {
-            GreyRun part = run;
-            part.r_begin = a;
-            part.r_end = b;
-            add_grey(acc, part, [&](std::uint64_t r, std::uint64_t c) { return samples[(r - a) * dw + c]; });
-          });
-          if (!sliced) return std::unexpected(sliced.error());
-          continue;
-        }
-
+        const ChunkSpan span{r_begin, r_end, c_begin, c_end, cy, y0, t, w, ox_begin, phase_begin, p, first_plane};
         if (auto ok = check_chunk_size(chunk); !ok) return std::unexpected(ok.error());
+        if (add_in_place(acc, span, chunk, rules)) continue;
         auto sliced = for_each_slice(chunk, r_begin, r_end, samples, [&](std::uint64_t a, std::uint64_t b) {
-        for (std::uint64_t rr = a; rr < b; ++rr) {
-          const std::size_t out_row = static_cast<std::size_t>(((cy + rr) / t - y0) * w);
-          const float* s = samples.data() + ((rr - a) * dw + c_begin) * used;
-          std::size_t pixel = out_row + static_cast<std::size_t>(ox_begin);
-          std::uint64_t phase = phase_begin;
-          for (std::uint64_t c = c_begin; c < c_end; ++c, s += used) {
-            if (l.planar && !first_plane) {
-              accumulate_sample(acc, pixel, p, l, stride, s[0]);
-            } else if (!(has_nodata && s[0] == nodata)) {
-              ++acc.counts[pixel];
-              if (simple) {
-                float* sums = &acc.sums[pixel * acc.bands];
-                for (std::uint64_t j = 0; j < simple_samples; ++j) sums[j] += s[j];
-              } else {
-                for (std::uint64_t j = 0; j < used; ++j) accumulate_sample(acc, pixel, j, l, stride, s[j]);
-              }
-            }
-            if (++phase == t) {
-              phase = 0;
-              ++pixel;
-            }
-          }
-        }
+          add_converted(acc, span, dw, rules, samples.data(), a, b);
         });
         if (!sliced) return std::unexpected(sliced.error());
       }

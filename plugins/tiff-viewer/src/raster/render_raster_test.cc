@@ -223,6 +223,141 @@ TEST(RenderRasterTest, FactorsBeyondTwoHundredFiftySix) {
   EXPECT_EQ(pixels_of(*r), box_average(v, 600, 3, 256));
 }
 
+// Packs values of `bits` bits per sample, most significant bit first, each
+// row padded to a byte.
+std::vector<std::uint8_t> pack_rows(const std::vector<std::uint16_t>& v, std::uint32_t w, unsigned bits) {
+  const std::size_t row_bytes = (std::size_t{w} * bits + 7) / 8;
+  std::vector<std::uint8_t> out(row_bytes * (v.size() / w));
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const std::size_t bit = (i / w) * row_bytes * 8 + (i % w) * bits;
+    for (unsigned b = 0; b < bits; ++b) {
+      if ((v[i] >> (bits - 1 - b)) & 1u) out[(bit + b) / 8] |= static_cast<std::uint8_t>(0x80 >> ((bit + b) % 8));
+    }
+  }
+  return out;
+}
+
+// An image as its sample values, pixel-interleaved.
+struct SampleImage {
+  std::vector<std::uint16_t> v;
+  std::uint32_t w = 0, h = 0, k = 1;
+  unsigned bits = 8;
+  int alpha = -1;  // index of the alpha sample
+  std::optional<std::uint16_t> nodata;
+};
+
+// The expected level pixels straight from the values: box averages of the
+// accepted pixels, scaled by bit depth up to 8 bits and stretched over the
+// window's averages above, coverage (times mean alpha) as alpha.
+std::vector<Rgba> expected_pixels(const SampleImage& im, std::uint32_t t, Window win) {
+  const unsigned bands = im.k >= 3 ? 3 : 1;
+  struct Cell {
+    double avg[4];
+    int n, cells;
+  };
+  std::vector<Cell> cells;
+  double lo[3] = {1e9, 1e9, 1e9}, hi[3] = {-1e9, -1e9, -1e9};
+  for (std::uint32_t oy = win.y; oy < win.y + win.height && oy * t < im.h; ++oy) {
+    for (std::uint32_t ox = win.x; ox < win.x + win.width && ox * t < im.w; ++ox) {
+      Cell cell{{0, 0, 0, 0}, 0, 0};
+      for (std::uint32_t y = oy * t; y < std::min(im.h, (oy + 1) * t); ++y) {
+        for (std::uint32_t x = ox * t; x < std::min(im.w, (ox + 1) * t); ++x, ++cell.cells) {
+          const std::uint16_t* px = &im.v[(std::size_t{y} * im.w + x) * im.k];
+          if (im.nodata && px[0] == *im.nodata) continue;
+          for (unsigned b = 0; b < bands; ++b) cell.avg[b] += px[b];
+          if (im.alpha >= 0) cell.avg[3] += px[im.alpha];
+          ++cell.n;
+        }
+      }
+      for (double& a : cell.avg) a = cell.n ? a / cell.n : 0;
+      for (unsigned b = 0; b < bands && cell.n; ++b) lo[b] = std::min(lo[b], cell.avg[b]), hi[b] = std::max(hi[b], cell.avg[b]);
+      cells.push_back(cell);
+    }
+  }
+  const double top = im.bits < 16 ? (1 << im.bits) - 1 : 65535;
+  auto byte = [](double x) { return static_cast<std::uint8_t>(std::lround(std::clamp(x, 0.0, 255.0))); };
+  std::vector<Rgba> out;
+  for (const Cell& c : cells) {
+    if (c.n == 0) {
+      out.push_back({0, 0, 0, 0});
+      continue;
+    }
+    Rgba px{};
+    for (unsigned b = 0; b < 3; ++b) {
+      const unsigned band = bands == 3 ? b : 0;
+      px[b] = byte(im.bits <= 8 ? c.avg[band] * 255 / top : (c.avg[band] - lo[band]) / (hi[band] - lo[band]) * 255);
+    }
+    const double coverage = static_cast<double>(c.n) / c.cells;
+    px[3] = byte(255 * coverage * (im.alpha >= 0 ? c.avg[3] / top : 1));
+    out.push_back(px);
+  }
+  return out;
+}
+
+IfdFixture fixture_of(const SampleImage& im) {
+  std::vector<std::uint8_t> data;
+  if (im.bits == 16) {
+    data = as_bytes<std::uint16_t>(im.v);
+  } else if (im.bits == 8) {
+    data.assign(im.v.begin(), im.v.end());
+  } else {
+    data = pack_rows(im.v, im.w, im.bits);
+  }
+  IfdFixture s = raster(im.w, im.h, static_cast<std::uint16_t>(im.bits), data);
+  s.samples_per_pixel = static_cast<std::uint16_t>(im.k);
+  if (im.k >= 3) s.photometric = PHOTOMETRIC_RGB;
+  if (im.alpha >= 0) s.extra_samples = {EXTRASAMPLE_UNASSALPHA};
+  if (im.nodata) s.gdal_nodata = std::to_string(*im.nodata) + '\0';
+  return s;
+}
+
+// Grey, packed, colour and alpha samples are summed without floats; every
+// factor and window must give the box average of the values.
+TEST(RenderRasterTest, IntegerSamplesAtEveryFactorAndWindow) {
+  constexpr std::uint32_t W = 37, H = 11;
+  struct Case {
+    const char* name;
+    unsigned bits, k;
+    int alpha;
+    std::optional<std::uint16_t> nodata;
+    bool tiled;
+  };
+  const Case cases[] = {
+      {"1-bit", 1, 1, -1, {}, false},          {"2-bit", 2, 1, -1, {}, false},
+      {"4-bit", 4, 1, -1, {}, false},          {"4-bit no-data", 4, 1, -1, 5, false},
+      {"12-bit", 12, 1, -1, {}, false},        {"12-bit no-data", 12, 1, -1, 2000, false},
+      {"8-bit grey no-data", 8, 1, -1, 7, true}, {"8-bit grey with alpha", 8, 2, 1, {}, false},
+      {"8-bit RGB", 8, 3, -1, {}, true},       {"8-bit RGBA no-data", 8, 4, 3, 9, false},
+      {"16-bit RGB no-data", 16, 3, -1, 300, false}, {"16-bit RGBA", 16, 4, 3, {}, true},
+  };
+  for (const Case& c : cases) {
+    SampleImage im{std::vector<std::uint16_t>(std::size_t{W} * H * c.k), W, H, c.k, c.bits, c.alpha, c.nodata};
+    const std::uint32_t values = c.bits == 16 ? 1000 : 1u << c.bits;  // a narrow 16-bit range stretches
+    for (std::size_t i = 0; i < im.v.size(); ++i) im.v[i] = static_cast<std::uint16_t>((i * 2654435761u >> 7) % values);
+    if (c.nodata) {
+      for (std::size_t p : {3, 40, 41}) im.v[p * c.k] = *c.nodata;
+    }
+    IfdFixture s = fixture_of(im);
+    s.rows_per_strip = 4;
+    if (c.tiled) s.tile_width = s.tile_height = 16;
+    TempDir dir;
+    testing::write_tiff(dir / "a.tif", {s});
+    for (std::uint32_t t : {1u, 2u, 3u, 5u}) {
+      for (Window win : {Window{0, 0, W, H}, Window{1, 1, 5, 2}}) {
+        const std::string name = std::string(c.name) + ", factor " + std::to_string(t) + ", " + debug_text(win);
+        auto r = render_file(dir / "a.tif", t, win);
+        ASSERT_TRUE(r) << name << ": " << r.error();
+        const auto want = expected_pixels(im, t, win);
+        const auto got = pixels_of(*r);
+        ASSERT_EQ(got.size(), want.size()) << name;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+          for (int ch = 0; ch < 4; ++ch) ASSERT_NEAR(got[i][ch], want[i][ch], 1) << name << ", pixel " << i << "." << ch;
+        }
+      }
+    }
+  }
+}
+
 TEST(RenderRasterTest, DecodesOnlyTheStripsUnderTheWindow) {
   TempDir dir;
   IfdFixture s = raster(100, 512, 8, {});

@@ -4,9 +4,31 @@
 #include <cstring>
 
 namespace brindle::tiff {
-namespace {
 
-}  // namespace
+void unpack_samples(const std::uint8_t* row, unsigned bits, std::uint64_t first, std::uint64_t last,
+                    std::uint16_t* out) {
+  if (bits == 1) {
+    // Whole bytes eight samples at a time, the partial ones at either end
+    // sample by sample.
+    std::uint64_t c = first;
+    for (; c < last && (c & 7) != 0; ++c) out[c] = (row[c >> 3] >> (7 - (c & 7))) & 1u;
+    for (; c + 8 <= last; c += 8) {
+      const unsigned byte = row[c >> 3];
+      for (unsigned b = 0; b < 8; ++b) out[c + b] = (byte >> (7 - b)) & 1u;
+    }
+    for (; c < last; ++c) out[c] = (row[c >> 3] >> (7 - (c & 7))) & 1u;
+    return;
+  }
+  const std::uint32_t mask = (1u << bits) - 1;
+  for (std::uint64_t c = first; c < last; ++c) {
+    // A sample of up to 16 bits spans at most three bytes.
+    const std::uint64_t bit = c * bits;
+    const std::uint64_t end = bit + bits;  // exclusive
+    std::uint32_t window = 0;
+    for (std::uint64_t b = bit >> 3; b <= (end - 1) >> 3; ++b) window = window << 8 | row[b];
+    out[c] = static_cast<std::uint16_t>((window >> ((8 - (end & 7)) & 7)) & mask);
+  }
+}
 
 std::size_t element_size(SampleKind kind) {
   switch (kind) {

@@ -48,6 +48,12 @@ std::expected<void, std::string> convert_chunk(const ChunkData& chunk, std::vect
 // elements in place: the same error texts.
 std::expected<void, std::string> check_chunk_size(const ChunkData& chunk);
 
+// Unpacks samples [first, last) of a row of packed `bits`-bit samples (1 to
+// 16, most significant bit first) into out[first, last). The caller
+// guarantees the row holds them.
+void unpack_samples(const std::uint8_t* row, unsigned bits, std::uint64_t first, std::uint64_t last,
+                    std::uint16_t* out);
+
 // The byte size of one element of a whole-byte kind (1 for packed).
 std::size_t element_size(SampleKind kind);
 
