@@ -45,6 +45,7 @@ class ZeroedArray {
     if (n && !data_) throw std::bad_alloc();
   }
   T& operator[](std::size_t i) { return data_.get()[i]; }
+  T* data() { return data_.get(); }
   const T& operator[](std::size_t i) const { return data_.get()[i]; }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }

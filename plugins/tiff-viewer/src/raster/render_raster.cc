@@ -142,7 +142,10 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
   if (rules.has_nodata) rules.nodata = static_cast<float>(*meta.nodata);
   const SampleKind kind = sample_kind(l);
 
-  std::vector<std::uint8_t> buffer;
+  // Allocated at the first chunk read and never cleared by hand: fresh
+  // pages are zero already, and a read that fails at once (a chunk beyond
+  // the end of the file) then costs nothing for a buffer of up to 256 MiB.
+  ZeroedArray<std::uint8_t> buffer(0);
   std::vector<float> samples;
   for (std::uint64_t p = 0; p < g.planes; ++p) {
     // Only the chunk rows and columns that meet the span.
@@ -170,7 +173,7 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
           return std::unexpected("chunk " + std::to_string(i) + ": invalid " + (g.tiled ? "tile" : "strip") +
                                  " byte count 0");
         }
-        buffer.resize(static_cast<std::size_t>(g.buffer_bytes));
+        if (buffer.empty()) buffer = ZeroedArray<std::uint8_t>(static_cast<std::size_t>(g.buffer_bytes));
         decoder.clear_errors();
         const tmsize_t got =
             g.tiled ? TIFFReadEncodedTile(decoder.handle(), static_cast<std::uint32_t>(i), buffer.data(),
@@ -212,7 +215,7 @@ std::expected<RenderedRaster, std::string> render_raster(TiffDecoder& decoder, s
       }
     }
   }
-  buffer = {};
+  buffer = ZeroedArray<std::uint8_t>(0);
   samples = {};
   const OutputGeometry geometry{static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), x0, y0, t, W, H};
   return finish_raster(acc, l, geometry, meta, reuse);

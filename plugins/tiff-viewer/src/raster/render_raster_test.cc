@@ -1,6 +1,7 @@
 #include "raster/render_raster.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <tiffio.h>
 
 #include <cmath>
@@ -357,6 +358,36 @@ TEST(RenderRasterTest, IntegerSamplesAtEveryFactorAndWindow) {
     }
   }
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// A strip that lies beyond the end of the file fails to read; its decoding
+// buffer (up to 256 MiB) must not have been written first. Counted in page
+// faults, which sanitizer allocators add of their own.
+TEST(RenderRasterTest, UnreadableStripCostsNoBufferPages) {
+  TempDir dir;
+  IfdFixture s = raster(8u << 20, 2, 8, {});  // rows of 8 MiB: no smaller strips
+  s.rows_per_strip = 2;  // one strip, its offset held in the entry
+  testing::write_tiff(dir / "a.tif", {s});
+  auto bytes = testing::read_bytes(dir / "a.tif");
+  const std::size_t ifd = testing::ifd_offset(bytes, 0);
+  for (std::size_t e = 0; e < bytes[ifd]; ++e) {
+    const std::size_t entry = ifd + 2 + 12 * e;
+    if ((bytes[entry] | bytes[entry + 1] << 8) == TIFFTAG_STRIPOFFSETS) bytes[entry + 11] = 0x70;
+  }
+  testing::write_bytes(dir / "far.tif", bytes);
+  auto faults = [] {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_minflt;
+  };
+  const long before = faults();
+  auto r = render_file(dir / "far.tif", 2);
+  const long taken = faults() - before;
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().rfind("chunk 0: ", 0), 0u) << r.error();
+  EXPECT_LT(taken, 1024) << "pages touched";  // the strip is 2048 pages
+}
+#endif
 
 TEST(RenderRasterTest, DecodesOnlyTheStripsUnderTheWindow) {
   TempDir dir;
