@@ -387,6 +387,28 @@ TEST(RenderRasterTest, UnreadableStripCostsNoBufferPages) {
   EXPECT_EQ(r.error().rfind("chunk 0: ", 0), 0u) << r.error();
   EXPECT_LT(taken, 1024) << "pages touched";  // the strip is 2048 pages
 }
+
+// A strip of 1-bit samples becomes floats a slice of rows at a time: 64
+// samples per pixel, all of them reaching the picture (alpha is the last),
+// make a 2 MiB strip 64 MiB of floats at once.
+TEST(RenderRasterTest, PackedSamplesBecomeFloatsASliceAtATime) {
+  TempDir dir;
+  IfdFixture s = raster(4096, 64, 1, {});
+  s.samples_per_pixel = 64;
+  s.extra_samples.assign(63, EXTRASAMPLE_UNSPECIFIED);
+  s.extra_samples.back() = EXTRASAMPLE_UNASSALPHA;
+  s.rows_per_strip = 64;
+  s.compression = COMPRESSION_ADOBE_DEFLATE;  // one strip, not cut up on reading
+  testing::write_tiff(dir / "a.tif", {s});
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  const long before = u.ru_minflt;
+  auto r = render_file(dir / "a.tif", 4);
+  getrusage(RUSAGE_SELF, &u);
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(r->channels, 4);  // three or more samples are colour
+  EXPECT_LT(u.ru_minflt - before, 8192) << "pages touched";  // 16 MiB of floats at a time
+}
 #endif
 
 TEST(RenderRasterTest, DecodesOnlyTheStripsUnderTheWindow) {
