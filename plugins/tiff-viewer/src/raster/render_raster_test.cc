@@ -302,7 +302,7 @@ IfdFixture fixture_of(const SampleImage& im) {
   } else if (im.bits == 8) {
     data.assign(im.v.begin(), im.v.end());
   } else {
-    data = pack_rows(im.v, im.w, im.bits);
+    data = pack_rows(im.v, im.w * im.k, im.bits);
   }
   IfdFixture s = raster(im.w, im.h, static_cast<std::uint16_t>(im.bits), data);
   s.samples_per_pixel = static_cast<std::uint16_t>(im.k);
@@ -330,6 +330,8 @@ TEST(RenderRasterTest, IntegerSamplesAtEveryFactorAndWindow) {
       {"8-bit grey no-data", 8, 1, -1, 7, true}, {"8-bit grey with alpha", 8, 2, 1, {}, false},
       {"8-bit RGB", 8, 3, -1, {}, true},       {"8-bit RGBA no-data", 8, 4, 3, 9, false},
       {"16-bit RGB no-data", 16, 3, -1, 300, false}, {"16-bit RGBA", 16, 4, 3, {}, true},
+      {"4-bit RGB", 4, 3, -1, {}, false},      {"2-bit grey with alpha no-data", 2, 2, 1, 1, false},
+      {"12-bit RGBA", 12, 4, 3, {}, false},    {"1-bit, five samples", 1, 5, -1, {}, false},
   };
   for (const Case& c : cases) {
     SampleImage im{std::vector<std::uint16_t>(std::size_t{W} * H * c.k), W, H, c.k, c.bits, c.alpha, c.nodata};

@@ -5,6 +5,19 @@
 
 namespace brindle::tiff {
 
+namespace {
+
+// The `bits`-bit sample (1 to 16) starting at bit `bit` of `row`; it spans
+// at most three bytes.
+std::uint32_t packed_sample(const std::uint8_t* row, std::uint64_t bit, unsigned bits) {
+  const std::uint64_t end = bit + bits;  // exclusive
+  std::uint32_t window = 0;
+  for (std::uint64_t b = bit >> 3; b <= (end - 1) >> 3; ++b) window = window << 8 | row[b];
+  return (window >> ((8 - (end & 7)) & 7)) & ((1u << bits) - 1);
+}
+
+}  // namespace
+
 void unpack_samples(const std::uint8_t* row, unsigned bits, std::uint64_t first, std::uint64_t last,
                     std::uint16_t* out) {
   if (bits == 1) {
@@ -19,14 +32,24 @@ void unpack_samples(const std::uint8_t* row, unsigned bits, std::uint64_t first,
     for (; c < last; ++c) out[c] = (row[c >> 3] >> (7 - (c & 7))) & 1u;
     return;
   }
-  const std::uint32_t mask = (1u << bits) - 1;
-  for (std::uint64_t c = first; c < last; ++c) {
-    // A sample of up to 16 bits spans at most three bytes.
-    const std::uint64_t bit = c * bits;
-    const std::uint64_t end = bit + bits;  // exclusive
-    std::uint32_t window = 0;
-    for (std::uint64_t b = bit >> 3; b <= (end - 1) >> 3; ++b) window = window << 8 | row[b];
-    out[c] = static_cast<std::uint16_t>((window >> ((8 - (end & 7)) & 7)) & mask);
+  for (std::uint64_t c = first; c < last; ++c) out[c] = static_cast<std::uint16_t>(packed_sample(row, c * bits, bits));
+}
+
+void unpack_pixels(const std::uint8_t* row, unsigned bits, std::uint64_t samples_per_pixel, std::uint64_t used,
+                   std::uint64_t first, std::uint64_t last, std::uint16_t* out) {
+  if (bits == 1) {
+    for (std::uint64_t x = first; x < last; ++x) {
+      for (std::uint64_t j = 0, at = x * samples_per_pixel; j < used; ++j, ++at) {
+        out[x * used + j] = (row[at >> 3] >> (7 - (at & 7))) & 1u;
+      }
+    }
+    return;
+  }
+  for (std::uint64_t x = first; x < last; ++x) {
+    std::uint64_t bit = x * samples_per_pixel * bits;
+    for (std::uint64_t j = 0; j < used; ++j, bit += bits) {
+      out[x * used + j] = static_cast<std::uint16_t>(packed_sample(row, bit, bits));
+    }
   }
 }
 
@@ -81,6 +104,10 @@ std::expected<void, std::string> convert_packed(const ChunkData& c, std::vector<
     for (std::uint64_t x = 0; x < c.width; ++x) {
       std::uint64_t bit = x * k * bits;
       for (std::uint64_t j = 0; j < used; ++j, bit += bits) {
+        if (bits <= 16) {
+          *dst++ = static_cast<float>(packed_sample(row, bit, bits));
+          continue;
+        }
         std::uint64_t v = 0;
         for (unsigned b = 0; b < bits; ++b) {
           const std::uint64_t at = bit + b;

@@ -54,6 +54,12 @@ std::expected<void, std::string> check_chunk_size(const ChunkData& chunk);
 void unpack_samples(const std::uint8_t* row, unsigned bits, std::uint64_t first, std::uint64_t last,
                     std::uint16_t* out);
 
+// Unpacks the first `used` samples of pixels [first, last) of a row of
+// packed pixels of `samples_per_pixel` samples each (bits as above) into
+// out[x * used + j]. The caller guarantees the row holds them.
+void unpack_pixels(const std::uint8_t* row, unsigned bits, std::uint64_t samples_per_pixel, std::uint64_t used,
+                   std::uint64_t first, std::uint64_t last, std::uint16_t* out);
+
 // The byte size of one element of a whole-byte kind (1 for packed).
 std::size_t element_size(SampleKind kind);
 

@@ -160,6 +160,9 @@ bool add_grey_in_place(SampleAccumulator& acc, const ChunkSpan& s, const PixelRu
   }
 }
 
+// At most this many samples of a pixel are summed in place.
+constexpr std::uint64_t MAX_USED = 4;
+
 // Where sample j of a pixel goes, as accumulate_sample would put it: a
 // colour band, alpha, or nowhere.
 constexpr int TO_ALPHA = -1;
@@ -167,21 +170,38 @@ constexpr int NOWHERE = -2;
 
 // Pixel-interleaved 8- or 16-bit colour (or grey with alpha) without a
 // palette or CMYK: each band of a run summed as an integer, exact as above.
-template <typename T>
-void add_pixels_integers(SampleAccumulator& acc, const ChunkSpan& s, const PixelRules& rules, const ChunkData& chunk) {
-  constexpr std::uint64_t MAX_USED = 4;
+// `row_at(rr)` gives chunk row rr as T elements, pixel 0 first, a pixel
+// every k elements.
+template <typename T, typename RowAt>
+void add_pixels_integers(SampleAccumulator& acc, const ChunkSpan& s, const PixelRules& rules, std::uint64_t k,
+                         RowAt row_at) {
   const RasterLayout& l = *rules.layout;
-  const std::uint64_t k = chunk.samples_per_pixel;
   const std::uint64_t used = rules.used;
   int dest[MAX_USED];
   for (std::uint64_t j = 0; j < used; ++j) {
     dest[j] = l.has_alpha && j == l.alpha_index ? TO_ALPHA : j < acc.bands ? static_cast<int>(j) : NOWHERE;
   }
   const std::optional<T> nodata = integer_nodata<T>(rules);
-  const T* base = reinterpret_cast<const T*>(chunk.bytes.data());
   for (std::uint64_t rr = s.r_begin; rr < s.r_end; ++rr) {
-    const T* row = base + rr * chunk.stored_width * k;
+    const T* row = row_at(rr);
     std::size_t pixel = first_pixel(s, rr);
+    if (s.t == 1) {
+      // Full resolution: one pixel per output pixel.
+      for (std::uint64_t c = s.c_begin; c < s.c_end; ++c, ++pixel) {
+        const T* px = row + c * k;
+        if (nodata && px[0] == *nodata) continue;
+        ++acc.counts[pixel];
+        float* sums = &acc.sums[pixel * acc.bands];
+        for (std::uint64_t j = 0; j < used; ++j) {
+          if (dest[j] >= 0) {
+            sums[dest[j]] += static_cast<float>(px[j]);
+          } else if (dest[j] == TO_ALPHA) {
+            acc.alpha_sums[pixel] += static_cast<float>(px[j]);
+          }
+        }
+      }
+      continue;
+    }
     std::uint64_t c = s.c_begin;
     std::uint64_t run = s.t - s.phase_begin;
     while (c < s.c_end) {
@@ -216,14 +236,30 @@ bool add_in_place(SampleAccumulator& acc, const ChunkSpan& span, const ChunkData
   if (is_grey(l, chunk.samples_per_pixel)) {
     return (!l.planar || span.first_plane) && add_grey_in_place(acc, span, rules, chunk);
   }
-  if (l.planar || l.color_map || l.cmyk || span.t > 256 || rules.used > 4) return false;
+  if (l.planar || l.color_map || l.cmyk || span.t > 256 || rules.used > MAX_USED) return false;
+  const std::uint64_t k = chunk.samples_per_pixel;
   const bool aligned = reinterpret_cast<std::uintptr_t>(chunk.bytes.data()) % alignof(std::uint16_t) == 0;
   if (chunk.kind == SampleKind::u8) {
-    add_pixels_integers<std::uint8_t>(acc, span, rules, chunk);
+    add_pixels_integers<std::uint8_t>(acc, span, rules, k, [&](std::uint64_t rr) {
+      return chunk.bytes.data() + rr * chunk.stored_width * k;
+    });
     return true;
   }
   if (chunk.kind == SampleKind::u16 && aligned) {
-    add_pixels_integers<std::uint16_t>(acc, span, rules, chunk);
+    add_pixels_integers<std::uint16_t>(acc, span, rules, k, [&](std::uint64_t rr) {
+      return reinterpret_cast<const std::uint16_t*>(chunk.bytes.data()) + rr * chunk.stored_width * k;
+    });
+    return true;
+  }
+  if (chunk.kind == SampleKind::packed && chunk.bits_per_sample <= 16) {
+    // The used samples of each pixel unpacked a row at a time.
+    const unsigned bits = chunk.bits_per_sample;
+    const std::uint64_t row_bytes = (std::uint64_t{bits} * k * chunk.stored_width + 7) / 8;
+    std::vector<std::uint16_t> row(static_cast<std::size_t>(span.c_end * rules.used));
+    add_pixels_integers<std::uint16_t>(acc, span, rules, rules.used, [&](std::uint64_t rr) {
+      unpack_pixels(chunk.bytes.data() + rr * row_bytes, bits, k, rules.used, span.c_begin, span.c_end, row.data());
+      return row.data();
+    });
     return true;
   }
   return false;
