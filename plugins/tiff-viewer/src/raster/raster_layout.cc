@@ -16,6 +16,15 @@ std::expected<void, std::string> check_decodable(TIFF* tif, const RasterLayout& 
     return std::unexpected(unsupported("compression method " + std::to_string(compression) + " is unsupported"));
   }
   if (l.samples_per_pixel == 0) return std::unexpected(std::string("format error: samples per pixel is zero"));
+  // Fax data codes lines of single bilevel samples. With more samples per
+  // pixel libtiff would fill a line's worth at the start of each much longer
+  // stored row and leave the rest, so the picture would be garbage, and a
+  // tiny file could make each render read gigabytes of nothing.
+  const bool fax = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3 ||
+                   compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW;
+  if (fax && l.samples_per_pixel != 1) {
+    return std::unexpected(unsupported(std::to_string(l.samples_per_pixel) + " samples per pixel is unsupported"));
+  }
   const unsigned bits = l.bits_per_sample;
   switch (l.sample_format) {
     case SAMPLEFORMAT_UINT:
