@@ -137,11 +137,7 @@ TEST(CompressionTest, FaxDataHoldsOneSamplePerPixel) {
     TempDir dir;
     testing::write_tiff(dir / "a.tif", {with(bilevel(), compression)});
     auto bytes = testing::read_bytes(dir / "a.tif");
-    const std::size_t ifd = testing::ifd_offset(bytes, 0);
-    for (std::size_t e = 0; e < bytes[ifd]; ++e) {
-      const std::size_t entry = ifd + 2 + 12 * e;
-      if ((bytes[entry] | bytes[entry + 1] << 8) == TIFFTAG_SAMPLESPERPIXEL) bytes[entry + 8] = 3;
-    }
+    testing::set_inline_tag(bytes, 0, TIFFTAG_SAMPLESPERPIXEL, 3);
     testing::write_bytes(dir / "three.tif", bytes);
     ASSERT_TRUE(render_file(dir / "a.tif")) << compression;
     EXPECT_EQ(render_file(dir / "three.tif").error(), "unsupported error: 3 samples per pixel is unsupported")

@@ -371,11 +371,7 @@ TEST(RenderRasterTest, UnreadableStripCostsNoBufferPages) {
   s.rows_per_strip = 2;  // one strip, its offset held in the entry
   testing::write_tiff(dir / "a.tif", {s});
   auto bytes = testing::read_bytes(dir / "a.tif");
-  const std::size_t ifd = testing::ifd_offset(bytes, 0);
-  for (std::size_t e = 0; e < bytes[ifd]; ++e) {
-    const std::size_t entry = ifd + 2 + 12 * e;
-    if ((bytes[entry] | bytes[entry + 1] << 8) == TIFFTAG_STRIPOFFSETS) bytes[entry + 11] = 0x70;
-  }
+  testing::set_inline_tag(bytes, 0, TIFFTAG_STRIPOFFSETS, 0x70000000);
   testing::write_bytes(dir / "far.tif", bytes);
   auto faults = [] {
     rusage u{};
