@@ -1,9 +1,6 @@
 #include "raster/render_raster.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <limits>
 
 #include "doc/level_table.h"
 #include "raster/raster_layout.h"
